@@ -1,0 +1,10 @@
+// The single route from the tool to the console.
+#include "driver/console.h"
+
+#include "platform/platform.h"
+
+namespace vetrik {
+
+void console_print(std::string_view text) { platform().console_write(text); }
+
+} // namespace vetrik

@@ -1,0 +1,10 @@
+// vetrik IMAGE: unpacks a TAP tape image into the current directory.
+#include "driver/command_line.h"
+#include "driver/extraction.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  vetrik::prepare_process();
+  vetrik::command_line_from_arguments(argc, argv);
+  return vetrik::run_extraction();
+}

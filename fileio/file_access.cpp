@@ -1,0 +1,301 @@
+// Numbered files with 4096-byte stream buffers, over the platform's calls.
+#include "fileio/file_access.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vetrik {
+
+namespace {
+
+inline constexpr std::int32_t FILE_TABLE_STEP = 16;
+
+SlotTable table;
+bool table_ready = false;
+
+void release_file(std::int32_t number) { file_close(number); }
+
+// Writes out the pending output of a slot in write state, in one call even
+// when nothing is pending. Returns the count the system took.
+std::int32_t stream_flush(FileSlot& slot) {
+  if (slot.reading != 0) {
+    return 0;
+  }
+  const std::int32_t pending = slot.buffer_size - slot.remaining;
+  std::uint32_t written = 0;
+  platform().write_file(slot.handle, slot.buffer,
+                        static_cast<std::uint32_t>(pending), &written);
+  if (written < static_cast<std::uint32_t>(pending)) {
+    slot.write_failed = true;
+  }
+  // The buffer counts as written either way; the loss is marked above.
+  slot.remaining = slot.buffer_size;
+  return static_cast<std::int32_t>(written);
+}
+
+// Delivers up to n bytes: first what the buffer still holds, then either one
+// read straight into the destination (for n of a buffer or more) or a refill.
+std::int32_t stream_read(FileSlot& slot, std::uint8_t* destination,
+                         std::int32_t n) {
+  if (slot.reading == 0) {
+    stream_flush(slot);
+    slot.reading = 1;
+    slot.remaining = 0;
+  }
+  if (slot.remaining >= n) {
+    std::memcpy(destination, slot.buffer + (slot.filled - slot.remaining),
+                static_cast<std::size_t>(n));
+    slot.remaining -= n;
+    return n;
+  }
+  const std::int32_t k = slot.remaining;
+  if (k > 0) {
+    std::memcpy(destination, slot.buffer + (slot.filled - k),
+                static_cast<std::size_t>(k));
+  }
+  const std::int32_t need = n - k;
+  std::uint32_t got = 0;
+  if (need >= slot.buffer_size) {
+    platform().read_file(slot.handle, destination + k,
+                         static_cast<std::uint32_t>(need), &got);
+    slot.remaining = 0;
+    return k + static_cast<std::int32_t>(std::min<std::uint32_t>(
+                   got, static_cast<std::uint32_t>(need)));
+  }
+  platform().read_file(slot.handle, slot.buffer,
+                       static_cast<std::uint32_t>(slot.buffer_size), &got);
+  slot.filled = static_cast<std::int32_t>(
+      std::min<std::uint32_t>(got, static_cast<std::uint32_t>(slot.buffer_size)));
+  slot.remaining = slot.filled;
+  const std::int32_t take = std::min(need, slot.filled);
+  std::memcpy(destination + k, slot.buffer, static_cast<std::size_t>(take));
+  slot.remaining -= take;
+  return k + take;
+}
+
+// Accepts n bytes into the buffer. The buffer is never filled to its last
+// byte: the write that would fill it sends the pending bytes out first, so a
+// file written byte by byte goes out 4095 bytes at a time.
+std::int32_t stream_write(FileSlot& slot, const std::uint8_t* source,
+                          std::int32_t n) {
+  if (slot.reading != 0) {
+    // Give back the unread read-ahead, so that the write lands where the
+    // caller stands rather than where the last refill stopped.
+    platform().set_file_pointer(slot.handle, -slot.remaining);
+    slot.reading = 0;
+    slot.remaining = slot.buffer_size;
+  }
+  if (slot.remaining > n) {
+    std::memcpy(slot.buffer + (slot.buffer_size - slot.remaining), source,
+                static_cast<std::size_t>(n));
+    slot.remaining -= n;
+    return n;
+  }
+  stream_flush(slot);
+  if (n >= slot.buffer_size) {
+    std::uint32_t written = 0;
+    platform().write_file(slot.handle, source, static_cast<std::uint32_t>(n),
+                          &written);
+    if (written < static_cast<std::uint32_t>(n)) {
+      slot.write_failed = true;
+    }
+    return static_cast<std::int32_t>(
+        std::min<std::uint32_t>(written, static_cast<std::uint32_t>(n)));
+  }
+  std::memcpy(slot.buffer, source, static_cast<std::size_t>(n));
+  slot.remaining -= n;
+  return n;
+}
+
+// Reads n bytes through the slot: buffered, or with one system read.
+std::int32_t slot_read(FileSlot& slot, std::uint8_t* destination,
+                       std::int32_t n) {
+  if (n <= 0) {
+    return 0;
+  }
+  if (slot.buffer != nullptr) {
+    return stream_read(slot, destination, n);
+  }
+  std::uint32_t got = 0;
+  platform().read_file(slot.handle, destination, static_cast<std::uint32_t>(n),
+                       &got);
+  return static_cast<std::int32_t>(
+      std::min<std::uint32_t>(got, static_cast<std::uint32_t>(n)));
+}
+
+// Writes n bytes through the slot: buffered, or with one system write.
+std::int32_t slot_write(FileSlot& slot, const std::uint8_t* source,
+                        std::int32_t n) {
+  if (n <= 0) {
+    return 0;
+  }
+  if (slot.buffer != nullptr) {
+    return stream_write(slot, source, n);
+  }
+  std::uint32_t written = 0;
+  platform().write_file(slot.handle, source, static_cast<std::uint32_t>(n),
+                        &written);
+  if (written < static_cast<std::uint32_t>(n)) {
+    slot.write_failed = true;
+  }
+  return static_cast<std::int32_t>(
+      std::min<std::uint32_t>(written, static_cast<std::uint32_t>(n)));
+}
+
+Handle open_slot(std::int32_t number, const std::string& path, bool create) {
+  FileSlot* slot = slot_table_acquire(table, number);
+  if (slot == nullptr) {
+    return 0;
+  }
+  Handle handle;
+  if (create) {
+    handle = platform().create_file(path, OpenMode::CREATE_ALWAYS);
+    // A file that may be written but not read is emptied instead.
+    if (handle == INVALID_HANDLE) {
+      handle = platform().create_file(path, OpenMode::TRUNCATE_EXISTING);
+    }
+  } else {
+    handle = platform().create_file(path, OpenMode::READ_EXISTING);
+  }
+  if (handle == INVALID_HANDLE || handle == 0) {
+    return 0;
+  }
+  // Without a buffer the file still works, one system call per operation.
+  slot->buffer =
+      platform().allocate_buffer(static_cast<std::size_t>(FILE_BUFFER_SIZE));
+  slot->handle = handle;
+  slot->buffer_size = FILE_BUFFER_SIZE;
+  slot->remaining = 0;
+  slot->reading = 1;
+  return handle;
+}
+
+} // namespace
+
+void file_system_init() {
+  if (table_ready) {
+    file_close_all();
+  }
+  table = slot_table_create(FILE_TABLE_STEP, release_file);
+  table_ready = true;
+}
+
+SlotTable& file_table() { return table; }
+
+Handle file_open_read(std::int32_t number, const std::string& path) {
+  return open_slot(number, path, false);
+}
+
+Handle file_create(std::int32_t number, const std::string& path) {
+  return open_slot(number, path, true);
+}
+
+std::int32_t file_eof(std::int32_t number) {
+  FileSlot* slot = slot_table_lookup(table, number);
+  if (slot == nullptr) {
+    return 0;
+  }
+  std::uint8_t scratch = 0;
+  if (slot->buffer != nullptr) {
+    if (stream_read(*slot, &scratch, 1) == 1) {
+      // Leave the byte in the buffer as the next one to be read.
+      slot->remaining += 1;
+      return 0;
+    }
+    return 1;
+  }
+  std::uint32_t got = 0;
+  if (!platform().read_file(slot->handle, &scratch, 1, &got) || got == 0) {
+    return -1;
+  }
+  platform().set_file_pointer(slot->handle, -1);
+  return 0;
+}
+
+std::int32_t file_read_byte(std::int32_t number) {
+  FileSlot* slot = slot_table_lookup(table, number);
+  if (slot == nullptr) {
+    return 0;
+  }
+  std::uint8_t scratch = 0;
+  slot_read(*slot, &scratch, 1);
+  return scratch;
+}
+
+std::int32_t file_read_word(std::int32_t number) {
+  FileSlot* slot = slot_table_lookup(table, number);
+  if (slot == nullptr) {
+    return 0;
+  }
+  std::uint8_t bytes[2] = {0, 0};
+  slot_read(*slot, bytes, 2);
+  const auto word = static_cast<std::uint16_t>(bytes[0] + bytes[1] * 0x100);
+  return static_cast<std::int16_t>(word);
+}
+
+std::int32_t file_write_byte(std::int32_t number, std::int32_t value) {
+  FileSlot* slot = slot_table_lookup(table, number);
+  if (slot == nullptr) {
+    return 0;
+  }
+  const auto byte = static_cast<std::uint8_t>(value & 0xFF);
+  return slot_write(*slot, &byte, 1);
+}
+
+std::int32_t file_read(std::int32_t number, std::uint8_t* destination,
+                       std::int32_t n) {
+  FileSlot* slot = slot_table_lookup(table, number);
+  return slot == nullptr ? 0 : slot_read(*slot, destination, n);
+}
+
+std::int32_t file_write(std::int32_t number, const std::uint8_t* source,
+                        std::int32_t n) {
+  FileSlot* slot = slot_table_lookup(table, number);
+  return slot == nullptr ? 0 : slot_write(*slot, source, n);
+}
+
+bool file_close(std::int32_t number) {
+  FileSlot* slot = slot_table_lookup(table, number);
+  if (slot == nullptr) {
+    return true;
+  }
+  if (slot->buffer != nullptr) {
+    stream_flush(*slot);
+    platform().free_buffer(slot->buffer);
+    slot->buffer = nullptr;
+  }
+  if (!platform().close_handle(slot->handle)) {
+    slot->write_failed = true;
+  }
+  const bool complete = !slot->write_failed;
+  slot_table_release(table, number);
+  return complete;
+}
+
+void file_close_all() { slot_table_for_each(table); }
+
+std::int64_t path_size(std::string_view path) {
+  // The work copy ends at the first terminator and holds at most
+  // PATH_WORK_LIMIT characters.
+  path = path.substr(0, std::min(path.find('\0'), PATH_WORK_LIMIT));
+  if (path.empty()) {
+    return SIZE_MISSING;
+  }
+  const char separator = platform().path_separator();
+  while (!path.empty() && path.back() == separator) {
+    path.remove_suffix(1);
+  }
+  const EntryInfo entry = platform().find_entry(std::string(path));
+  if (!entry.found) {
+    return SIZE_MISSING;
+  }
+  if (entry.directory) {
+    return SIZE_DIRECTORY;
+  }
+  const auto size = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(entry.size, INT64_MAX));
+  // A link is never empty: it must not be taken for a free name.
+  return entry.link ? std::max<std::int64_t>(size, 1) : size;
+}
+
+} // namespace vetrik

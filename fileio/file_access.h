@@ -1,0 +1,76 @@
+// Numbered, buffered files and the path size query. Every byte the tool reads
+// or writes passes through here; nothing here prints.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "fileio/file_slot.h"
+#include "fileio/slot_table.h"
+#include "platform/platform.h"
+
+namespace vetrik {
+
+// path_size results below 0.
+inline constexpr std::int64_t SIZE_MISSING = -1;   // nothing at the path
+inline constexpr std::int64_t SIZE_DIRECTORY = -2; // a directory
+
+// path_size looks at no more than this many characters of a path.
+inline constexpr std::size_t PATH_WORK_LIMIT = 260;
+
+// Creates the file table. Runs once, before any other call here; a second
+// call closes every open file and starts afresh.
+void file_system_init();
+
+// The file table, for tests that look at its records.
+SlotTable& file_table();
+
+// Opens path for reading as file number. A file already open on that number
+// is closed first. Returns the handle, or 0 on failure (the number is then
+// not open). Directories are refused.
+Handle file_open_read(std::int32_t number, const std::string& path);
+
+// Creates path, or empties it when it exists, for writing as file number.
+// Never writes through a symbolic link. Returns the handle, or 0 on failure.
+Handle file_create(std::int32_t number, const std::string& path);
+
+// 0 while a byte remains to be read; 1 at the end (-1 for an unbuffered file,
+// also after a read error). Never consumes a byte. 0 for a number not open.
+std::int32_t file_eof(std::int32_t number);
+
+// The next byte, 0 to 255; 0 at the end and for a number not open.
+std::int32_t file_read_byte(std::int32_t number);
+
+// The next two bytes as a little-endian word, as a signed 16-bit value
+// extended to 32 bits (FF FF gives -1). Missing bytes count as 0.
+std::int32_t file_read_word(std::int32_t number);
+
+// Writes the low 8 bits of value. Returns the bytes accepted: 1, or what the
+// system took for an unbuffered file; 0 for a number not open.
+std::int32_t file_write_byte(std::int32_t number, std::int32_t value);
+
+// Reads up to n bytes into destination through the stream buffer. Returns the
+// bytes delivered: fewer than n only at the end or after a read error.
+std::int32_t file_read(std::int32_t number, std::uint8_t* destination,
+                       std::int32_t n);
+
+// Writes n bytes from source through the stream buffer. Returns the bytes
+// accepted; 0 for a number not open.
+std::int32_t file_write(std::int32_t number, const std::uint8_t* source,
+                        std::int32_t n);
+
+// Writes out what is buffered and closes the file. Returns false when some
+// of its output did not reach the system (a short or failed write, or a
+// failed close); true otherwise, also for a number not open.
+bool file_close(std::int32_t number);
+
+// Closes every open file in ascending order of number.
+void file_close_all();
+
+// What is at path: its size in bytes for a file (0 or more), SIZE_DIRECTORY
+// for a directory, SIZE_MISSING when nothing is there. A symbolic link is
+// never followed and counts as a file of at least 1 byte. Separators at the
+// end of path are ignored; so is anything past PATH_WORK_LIMIT characters.
+std::int64_t path_size(std::string_view path);
+
+} // namespace vetrik

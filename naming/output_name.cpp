@@ -1,0 +1,64 @@
+// Rendering, safe names, extensions and the search for a free name.
+#include "naming/output_name.h"
+
+#include "fileio/file_access.h"
+
+namespace vetrik {
+
+namespace {
+
+inline constexpr std::uint8_t TYPE_PROGRAM = 0;
+inline constexpr std::uint8_t TYPE_CODE = 3;
+
+std::string numbered(const std::string& name, std::int32_t counter) {
+  return name + "(" + std::to_string(counter) + ")";
+}
+
+} // namespace
+
+std::string render_name_byte(std::uint8_t byte) {
+  if (byte >= 32 && byte <= 127) {
+    return std::string(1, static_cast<char>(byte));
+  }
+  return "(" + std::to_string(byte) + ")";
+}
+
+std::string make_safe_name(std::string_view name) {
+  std::string safe(name);
+  for (char& c : safe) {
+    if (FORBIDDEN_CHARACTERS.find(c) != std::string_view::npos) {
+      c = REPLACEMENT[0];
+    }
+  }
+  return safe;
+}
+
+std::string extension_for_type(std::uint8_t type) {
+  switch (type) {
+  case TYPE_PROGRAM:
+    return ".B";
+  case TYPE_CODE:
+    return ".C";
+  default:
+    return "." + std::to_string(type);
+  }
+}
+
+FreeName find_free_name(const std::string& name, const std::string& extension) {
+  // An empty file of the plain name holds nothing to lose, so it is reused;
+  // a directory is "free" too, and its create fails later for all to see.
+  if (path_size(name + extension) <= 0) {
+    return {true, name};
+  }
+  std::int32_t counter = 1;
+  while (counter != 0) {
+    if (path_size(numbered(name, counter) + extension) < 0) {
+      return {true, numbered(name, counter)};
+    }
+    // Counts on past the largest value into the negatives, without overflow.
+    counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1U);
+  }
+  return {false, name};
+}
+
+} // namespace vetrik

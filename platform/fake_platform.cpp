@@ -1,0 +1,187 @@
+// The in-memory platform used by tests.
+#include "platform/fake_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vetrik {
+
+FakePlatform::FakePlatform() = default;
+
+FakePlatform::~FakePlatform() {
+  if (installed_) {
+    set_platform(system_platform());
+  }
+}
+
+void FakePlatform::install() {
+  set_platform(*this);
+  installed_ = true;
+}
+
+void FakePlatform::fail(CallKind kind, int n) {
+  failing_[kind].insert(counts_[kind] + n);
+}
+
+void FakePlatform::shorten_write(int n) {
+  short_writes_.insert(counts_[CallKind::WRITE] + n);
+}
+
+bool FakePlatform::log(FakeCall call) {
+  const int number = ++counts_[call.kind];
+  calls.push_back(std::move(call));
+  return failing_[calls.back().kind].count(number) != 0;
+}
+
+std::vector<FakeCall> FakePlatform::calls_of(CallKind kind) const {
+  std::vector<FakeCall> result;
+  std::copy_if(calls.begin(), calls.end(), std::back_inserter(result),
+               [kind](const FakeCall& c) { return c.kind == kind; });
+  return result;
+}
+
+std::vector<std::int64_t> FakePlatform::amounts_of(CallKind kind) const {
+  std::vector<std::int64_t> result;
+  for (const FakeCall& c : calls_of(kind)) {
+    result.push_back(c.amount);
+  }
+  return result;
+}
+
+Handle FakePlatform::create_file(const std::string& path, OpenMode mode) {
+  if (log({CallKind::CREATE, path, 0})) {
+    return INVALID_HANDLE;
+  }
+  if (directories.count(path) != 0 || huge_files.count(path) != 0) {
+    return INVALID_HANDLE;
+  }
+  OpenFile file{path};
+  switch (mode) {
+  case OpenMode::READ_EXISTING:
+    if (files.count(path) == 0) {
+      return INVALID_HANDLE; // links included: the fake does not resolve them
+    }
+    file.can_read = true;
+    break;
+  case OpenMode::CREATE_ALWAYS:
+  case OpenMode::TRUNCATE_EXISTING:
+    if (links.count(path) != 0) {
+      return INVALID_HANDLE; // never through a link
+    }
+    if (mode == OpenMode::TRUNCATE_EXISTING && files.count(path) == 0) {
+      return INVALID_HANDLE;
+    }
+    files[path].clear();
+    file.can_read = mode == OpenMode::CREATE_ALWAYS;
+    file.can_write = true;
+    break;
+  }
+  const Handle handle = next_handle_++;
+  open_[handle] = file;
+  return handle;
+}
+
+bool FakePlatform::read_file(Handle handle, void* destination,
+                             std::uint32_t count, std::uint32_t* count_read) {
+  *count_read = 0;
+  const bool failing = log({CallKind::READ, {}, count});
+  auto it = open_.find(handle);
+  if (failing || it == open_.end() || !it->second.can_read) {
+    return false;
+  }
+  OpenFile& file = it->second;
+  const auto& bytes = files[file.path];
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  const std::int64_t n =
+      std::clamp<std::int64_t>(size - file.position, 0, count);
+  if (n > 0) {
+    std::memcpy(destination, bytes.data() + file.position,
+                static_cast<std::size_t>(n));
+  }
+  file.position += n;
+  *count_read = static_cast<std::uint32_t>(n);
+  calls.back().result = n;
+  return true;
+}
+
+bool FakePlatform::write_file(Handle handle, const void* source,
+                              std::uint32_t count,
+                              std::uint32_t* count_written) {
+  *count_written = 0;
+  const bool failing = log({CallKind::WRITE, {}, count});
+  const bool shortened = short_writes_.count(counts_[CallKind::WRITE]) != 0;
+  auto it = open_.find(handle);
+  if (failing || it == open_.end() || !it->second.can_write) {
+    return false;
+  }
+  OpenFile& file = it->second;
+  const std::uint32_t n = shortened ? count / 2 : count;
+  auto& bytes = files[file.path];
+  const auto end = static_cast<std::size_t>(file.position) + n;
+  if (bytes.size() < end) {
+    bytes.resize(end);
+  }
+  if (n > 0) {
+    std::memcpy(bytes.data() + file.position, source, n);
+  }
+  file.position += n;
+  *count_written = n;
+  calls.back().result = n;
+  return true;
+}
+
+void FakePlatform::set_file_pointer(Handle handle, std::int32_t distance) {
+  log({CallKind::SEEK, {}, distance});
+  auto it = open_.find(handle);
+  if (it != open_.end()) {
+    it->second.position = std::max<std::int64_t>(0, it->second.position + distance);
+  }
+}
+
+bool FakePlatform::close_handle(Handle handle) {
+  const bool failing = log({CallKind::CLOSE, {}});
+  const bool known = open_.erase(handle) != 0;
+  return known && !failing;
+}
+
+EntryInfo FakePlatform::find_entry(const std::string& path) {
+  log({CallKind::FIND, path, 0});
+  EntryInfo info;
+  if (directories.count(path) != 0) {
+    info.found = info.directory = true;
+  } else if (auto link = links.find(path); link != links.end()) {
+    info.found = info.link = true;
+    info.size = link->second;
+  } else if (auto huge = huge_files.find(path); huge != huge_files.end()) {
+    info.found = true;
+    info.size = huge->second;
+  } else if (auto file = files.find(path); file != files.end()) {
+    info.found = true;
+    info.size = file->second.size();
+  }
+  return info;
+}
+
+void FakePlatform::console_write(std::string_view text) {
+  log({CallKind::CONSOLE, {}, static_cast<std::int64_t>(text.size())});
+  console += text;
+}
+
+std::uint8_t* FakePlatform::allocate_buffer(std::size_t size) {
+  const bool failing =
+      log({CallKind::ALLOCATE, {}, static_cast<std::int64_t>(size)});
+  if (failing || allocations_fail) {
+    return nullptr;
+  }
+  ++buffers_;
+  return new std::uint8_t[size];
+}
+
+void FakePlatform::free_buffer(std::uint8_t* buffer) {
+  if (buffer != nullptr) {
+    --buffers_;
+    delete[] buffer;
+  }
+}
+
+} // namespace vetrik

@@ -1,0 +1,93 @@
+// A platform held in memory for tests: files, directories and links in maps,
+// every call logged with its size, and any call made to fail on request.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vetrik {
+
+enum class CallKind { CREATE, READ, WRITE, SEEK, CLOSE, FIND, CONSOLE, ALLOCATE };
+
+struct FakeCall {
+  CallKind kind;
+  std::string path;        // CREATE and FIND
+  std::int64_t amount = 0; // bytes asked for (READ, WRITE, ALLOCATE) or distance (SEEK)
+  std::int64_t result = 0; // bytes moved (READ, WRITE)
+};
+
+class FakePlatform final : public Platform {
+public:
+  FakePlatform();
+  ~FakePlatform() override;
+
+  // The file system: plain files with their bytes, directories, and links
+  // (with the length of their target, as the system reports it).
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  std::set<std::string> directories;
+  std::map<std::string, std::uint64_t> links;
+  // Sizes reported for files too large to hold; they cannot be opened.
+  std::map<std::string, std::uint64_t> huge_files;
+
+  std::string console;         // everything written to the console
+  std::vector<FakeCall> calls; // every call, in order
+
+  // Makes the nth call of kind from now on fail (n counts from 1). A failed
+  // CREATE returns INVALID_HANDLE, READ and WRITE move nothing, CLOSE reports
+  // an error after closing, ALLOCATE returns nullptr.
+  void fail(CallKind kind, int n);
+  // Makes the nth WRITE from now on take only half of its bytes.
+  void shorten_write(int n);
+  // Makes every ALLOCATE fail.
+  bool allocations_fail = false;
+
+  // The calls of one kind, and the amounts they asked for.
+  std::vector<FakeCall> calls_of(CallKind kind) const;
+  std::vector<std::int64_t> amounts_of(CallKind kind) const;
+  // Handles and buffers not given back.
+  std::size_t open_handles() const { return open_.size(); }
+  std::size_t live_buffers() const { return buffers_; }
+
+  // Installs itself as the platform in use, and the system's again when
+  // destroyed.
+  void install();
+
+  Handle create_file(const std::string& path, OpenMode mode) override;
+  bool read_file(Handle handle, void* destination, std::uint32_t count,
+                 std::uint32_t* count_read) override;
+  bool write_file(Handle handle, const void* source, std::uint32_t count,
+                  std::uint32_t* count_written) override;
+  void set_file_pointer(Handle handle, std::int32_t distance) override;
+  bool close_handle(Handle handle) override;
+  EntryInfo find_entry(const std::string& path) override;
+  char path_separator() const override { return '/'; }
+  void console_write(std::string_view text) override;
+  std::uint8_t* allocate_buffer(std::size_t size) override;
+  void free_buffer(std::uint8_t* buffer) override;
+
+private:
+  struct OpenFile {
+    std::string path;
+    bool can_read = false;
+    bool can_write = false;
+    std::int64_t position = 0;
+  };
+
+  // Logs a call and tells whether it is one that must fail.
+  bool log(FakeCall call);
+
+  std::map<Handle, OpenFile> open_;
+  Handle next_handle_ = 1;
+  std::map<CallKind, int> counts_;
+  std::map<CallKind, std::set<int>> failing_;
+  std::set<int> short_writes_;
+  std::size_t buffers_ = 0;
+  bool installed_ = false;
+};
+
+} // namespace vetrik

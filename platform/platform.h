@@ -1,0 +1,87 @@
+// The one door to the operating system. Every file, console and memory call
+// the tool makes goes through the Platform installed with set_platform().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vetrik {
+
+// An open file. 0 never names an open file; INVALID_HANDLE marks a failed open.
+using Handle = std::intptr_t;
+inline constexpr Handle INVALID_HANDLE = -1;
+
+// How create_file opens its path.
+enum class OpenMode {
+  READ_EXISTING,    // read only; the path must name an existing plain file
+  CREATE_ALWAYS,    // read and write; created, or emptied when it exists
+  TRUNCATE_EXISTING // write only; an existing file, emptied
+};
+
+// What a look-up found at a path. The entry itself is described: a symbolic
+// link is reported as a link, never as what it points to.
+struct EntryInfo {
+  bool found = false;
+  bool directory = false;
+  bool link = false;
+  std::uint64_t size = 0;
+};
+
+class Platform {
+public:
+  virtual ~Platform() = default;
+
+  // Opens or creates path. Returns the handle, or INVALID_HANDLE on failure
+  // (also for a directory, and, when creating, for a symbolic link).
+  virtual Handle create_file(const std::string& path, OpenMode mode) = 0;
+
+  // Reads up to count bytes at the file position and advances it. Returns
+  // false when the call failed; *count_read is 0 then, and at the end.
+  virtual bool read_file(Handle handle, void* destination, std::uint32_t count,
+                         std::uint32_t* count_read) = 0;
+
+  // Writes count bytes at the file position. Returns false when the call
+  // failed; *count_written tells how many bytes were taken (0 on failure).
+  virtual bool write_file(Handle handle, const void* source,
+                          std::uint32_t count,
+                          std::uint32_t* count_written) = 0;
+
+  // Moves the file position by distance from where it stands.
+  virtual void set_file_pointer(Handle handle, std::int32_t distance) = 0;
+
+  // Closes the handle. Returns false when the system reports an error, which
+  // for a written file means its data may not have reached the disk.
+  virtual bool close_handle(Handle handle) = 0;
+
+  // Describes the entry at path; found is false when there is none.
+  virtual EntryInfo find_entry(const std::string& path) = 0;
+
+  // The character that separates directories in a path.
+  virtual char path_separator() const = 0;
+
+  // Writes text to standard output. Failures are ignored.
+  virtual void console_write(std::string_view text) = 0;
+
+  // A block of size bytes for a stream buffer, or nullptr when none can be had.
+  virtual std::uint8_t* allocate_buffer(std::size_t size) = 0;
+  virtual void free_buffer(std::uint8_t* buffer) = 0;
+};
+
+// The platform in use. Until set_platform is called it is the operating
+// system's own (the one this build was made for).
+Platform& platform();
+
+// Installs p as the platform in use; it must outlive its use.
+void set_platform(Platform& p);
+
+// The operating system's own platform.
+Platform& system_platform();
+
+// Readies the process for a run: a closed or broken standard output must not
+// end it, and a file the tool opens must never take the place of a standard
+// stream that was closed when the process started.
+void prepare_process();
+
+} // namespace vetrik

@@ -1,0 +1,24 @@
+// Writes the sample tape bundled with the tool: make_sample_tape OUTPUT.TAP
+#include <cstdio>
+
+#include "tests/sample_tape.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: make_sample_tape OUTPUT.TAP\n", stderr);
+    return 2;
+  }
+  const auto image = vetrik::tape::sample_tape();
+  std::FILE* out = std::fopen(argv[1], "wb");
+  if (out == nullptr) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  const bool written =
+      std::fwrite(image.data(), 1, image.size(), out) == image.size();
+  if (std::fclose(out) != 0 || !written) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  return 0;
+}
