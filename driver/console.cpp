@@ -5,6 +5,8 @@
 
 namespace vetrik {
 
-void console_print(std::string_view text) { platform().console_write(text); }
+void console_print(std::string_view text) {
+  platform().console_write(text);
+}
 
 } // namespace vetrik

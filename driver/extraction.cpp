@@ -24,13 +24,15 @@ inline constexpr std::string_view CANNOT_READ = "cannot read ";
 inline constexpr std::string_view BAD_HEADER_LENGTH = "Not a header";
 inline constexpr std::string_view BAD_HEADER_FLAG = "not a header";
 inline constexpr std::string_view TRUNCATED_HEADER = "truncated header";
-inline constexpr std::string_view WRONG_HEADER_CHECKSUM = "wrong header checksum for ";
+inline constexpr std::string_view WRONG_HEADER_CHECKSUM =
+    "wrong header checksum for ";
 inline constexpr std::string_view TRUNCATED_DATA = "truncated data for ";
 inline constexpr std::string_view DOUBLE_FILE = "double file ";
 inline constexpr std::string_view WRITE_ERROR = "Write Error ";
 inline constexpr std::string_view EXTRACTING = "Extracting ";
 inline constexpr std::string_view LINE_END = "\r\n";
-inline constexpr std::string_view WRONG_DATA_CHECKSUM = "wrong data checksum for ";
+inline constexpr std::string_view WRONG_DATA_CHECKSUM =
+    "wrong data checksum for ";
 inline constexpr std::string_view DONE = "done!";
 
 // Reads the image and remembers whether it ever came up short; a missing

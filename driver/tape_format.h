@@ -10,7 +10,8 @@ namespace vetrik {
 inline constexpr std::int32_t NAME_LENGTH = 10;
 // Header block body after the length word: flag 1 + type 1 + name 10 +
 // data length 2 + parameter 1 2 + parameter 2 2 + checksum 1.
-inline constexpr std::uint16_t HEADER_BLOCK_LENGTH = 1 + 1 + NAME_LENGTH + 2 + 2 + 2 + 1;
+inline constexpr std::uint16_t HEADER_BLOCK_LENGTH =
+    1 + 1 + NAME_LENGTH + 2 + 2 + 2 + 1;
 inline constexpr std::uint8_t HEADER_FLAG = 0x00;
 // A data block of length N carries N - 2 payload bytes (flag and checksum
 // take the other two); at most 65533.

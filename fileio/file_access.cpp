@@ -13,7 +13,9 @@ inline constexpr std::int32_t FILE_TABLE_STEP = 16;
 SlotTable table;
 bool table_ready = false;
 
-void release_file(std::int32_t number) { file_close(number); }
+void release_file(std::int32_t number) {
+  file_close(number);
+}
 
 // Writes out the pending output of a slot in write state, in one call even
 // when nothing is pending. Returns the count the system took.
@@ -64,8 +66,8 @@ std::int32_t stream_read(FileSlot& slot, std::uint8_t* destination,
   }
   platform().read_file(slot.handle, slot.buffer,
                        static_cast<std::uint32_t>(slot.buffer_size), &got);
-  slot.filled = static_cast<std::int32_t>(
-      std::min<std::uint32_t>(got, static_cast<std::uint32_t>(slot.buffer_size)));
+  slot.filled = static_cast<std::int32_t>(std::min<std::uint32_t>(
+      got, static_cast<std::uint32_t>(slot.buffer_size)));
   slot.remaining = slot.filled;
   const std::int32_t take = std::min(need, slot.filled);
   std::memcpy(destination + k, slot.buffer, static_cast<std::size_t>(take));
@@ -180,7 +182,9 @@ void file_system_init() {
   table_ready = true;
 }
 
-SlotTable& file_table() { return table; }
+SlotTable& file_table() {
+  return table;
+}
 
 Handle file_open_read(std::int32_t number, const std::string& path) {
   return open_slot(number, path, false);
@@ -272,7 +276,9 @@ bool file_close(std::int32_t number) {
   return complete;
 }
 
-void file_close_all() { slot_table_for_each(table); }
+void file_close_all() {
+  slot_table_for_each(table);
+}
 
 std::int64_t path_size(std::string_view path) {
   // The work copy ends at the first terminator and holds at most
@@ -292,8 +298,8 @@ std::int64_t path_size(std::string_view path) {
   if (entry.directory) {
     return SIZE_DIRECTORY;
   }
-  const auto size = static_cast<std::int64_t>(
-      std::min<std::uint64_t>(entry.size, INT64_MAX));
+  const auto size =
+      static_cast<std::int64_t>(std::min<std::uint64_t>(entry.size, INT64_MAX));
   // A link is never empty: it must not be taken for a free name.
   return entry.link ? std::max<std::int64_t>(size, 1) : size;
 }

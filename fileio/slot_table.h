@@ -10,9 +10,9 @@
 namespace vetrik {
 
 struct SlotTable {
-  std::int32_t step = 0;     // first capacity, and how far it grows past a number
-  std::int32_t capacity = 0; // entries in slots
-  std::vector<std::unique_ptr<FileSlot>> slots; // null: no record yet
+  std::int32_t step = 0; // first capacity, and how far it grows past a number
+  std::int32_t capacity = 0;                      // entries in slots
+  std::vector<std::unique_ptr<FileSlot>> slots;   // null: no record yet
   void (*release)(std::int32_t number) = nullptr; // gives up a number's record
   std::int32_t iter_index = 0; // walk position of slot_table_for_each
 };

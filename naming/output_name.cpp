@@ -56,7 +56,8 @@ FreeName find_free_name(const std::string& name, const std::string& extension) {
       return {true, numbered(name, counter)};
     }
     // Counts on past the largest value into the negatives, without overflow.
-    counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1U);
+    counter =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1U);
   }
   return {false, name};
 }

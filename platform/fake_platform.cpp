@@ -134,7 +134,8 @@ void FakePlatform::set_file_pointer(Handle handle, std::int32_t distance) {
   log({CallKind::SEEK, {}, distance});
   auto it = open_.find(handle);
   if (it != open_.end()) {
-    it->second.position = std::max<std::int64_t>(0, it->second.position + distance);
+    it->second.position =
+        std::max<std::int64_t>(0, it->second.position + distance);
   }
 }
 

@@ -12,12 +12,22 @@
 
 namespace vetrik {
 
-enum class CallKind { CREATE, READ, WRITE, SEEK, CLOSE, FIND, CONSOLE, ALLOCATE };
+enum class CallKind {
+  CREATE,
+  READ,
+  WRITE,
+  SEEK,
+  CLOSE,
+  FIND,
+  CONSOLE,
+  ALLOCATE
+};
 
 struct FakeCall {
   CallKind kind;
-  std::string path;        // CREATE and FIND
-  std::int64_t amount = 0; // bytes asked for (READ, WRITE, ALLOCATE) or distance (SEEK)
+  std::string path; // CREATE and FIND
+  std::int64_t amount =
+      0; // bytes asked for (READ, WRITE, ALLOCATE) or distance (SEEK)
   std::int64_t result = 0; // bytes moved (READ, WRITE)
 };
 

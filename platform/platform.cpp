@@ -14,6 +14,8 @@ Platform& platform() {
   return *current;
 }
 
-void set_platform(Platform& p) { current = &p; }
+void set_platform(Platform& p) {
+  current = &p;
+}
 
 } // namespace vetrik

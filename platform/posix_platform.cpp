@@ -14,8 +14,12 @@ namespace {
 
 // Handle 0 means "no file" to the callers, while descriptor 0 is a real one,
 // so every handle is its descriptor plus one.
-Handle handle_of(int fd) { return static_cast<Handle>(fd) + 1; }
-int fd_of(Handle handle) { return static_cast<int>(handle - 1); }
+Handle handle_of(int fd) {
+  return static_cast<Handle>(fd) + 1;
+}
+int fd_of(Handle handle) {
+  return static_cast<int>(handle - 1);
+}
 
 class PosixPlatform final : public Platform {
 public:

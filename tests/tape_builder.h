@@ -12,7 +12,7 @@ namespace vetrik::tape {
 using Bytes = std::vector<std::uint8_t>;
 
 // Offsets in a header/data pair that tests damage.
-inline constexpr std::size_t HEADER_SIZE = 21;          // length word + 19
+inline constexpr std::size_t HEADER_SIZE = 21; // length word + 19
 inline constexpr std::size_t HEADER_FLAG_OFFSET = 2;
 inline constexpr std::size_t HEADER_NAME_OFFSET = 4;
 inline constexpr std::size_t HEADER_CHECKSUM_OFFSET = 20;
