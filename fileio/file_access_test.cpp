@@ -1,1 +1,284 @@
+#include "fileio/file_access.h"
+
 #include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/fake_platform.h"
+
+namespace vetrik {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Amounts = std::vector<std::int64_t>;
+
+Bytes pattern(std::size_t n) {
+  Bytes bytes(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  }
+  return bytes;
+}
+
+class FileAccessTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fake.install();
+    file_system_init();
+  }
+  void TearDown() override { file_close_all(); }
+
+  FakePlatform fake;
+};
+
+TEST_F(FileAccessTest, SingleByteWritesGoOut4095AtATime) {
+  const Bytes data = pattern(4096);
+  ASSERT_NE(file_create(1, "out"), 0);
+  for (std::uint8_t byte : data) {
+    ASSERT_EQ(file_write_byte(1, byte), 1);
+  }
+  EXPECT_EQ(fake.amounts_of(CallKind::WRITE), Amounts{4095});
+  EXPECT_TRUE(file_close(1));
+  EXPECT_EQ(fake.amounts_of(CallKind::WRITE), (Amounts{4095, 1}));
+  EXPECT_EQ(fake.files["out"], data);
+}
+
+TEST_F(FileAccessTest, ByteReadsRefillAWholeBufferAtATime) {
+  fake.files["in"] = pattern(10000);
+  ASSERT_NE(file_open_read(1, "in"), 0);
+  Bytes got;
+  for (int i = 0; i < 10000; ++i) {
+    got.push_back(static_cast<std::uint8_t>(file_read_byte(1)));
+  }
+  EXPECT_EQ(got, fake.files["in"]);
+  EXPECT_EQ(fake.amounts_of(CallKind::READ), (Amounts{4096, 4096, 4096}));
+}
+
+TEST_F(FileAccessTest, BlocksOfABufferOrMoreBypassTheBuffer) {
+  fake.files["in"] = pattern(5000);
+  ASSERT_NE(file_open_read(1, "in"), 0);
+  Bytes got(4500);
+  EXPECT_EQ(file_read(1, got.data(), 4500), 4500);
+  EXPECT_EQ(got,
+            Bytes(fake.files["in"].begin(), fake.files["in"].begin() + 4500));
+  EXPECT_EQ(fake.amounts_of(CallKind::READ), Amounts{4500});
+
+  const Bytes block = pattern(5003);
+  ASSERT_NE(file_create(2, "out"), 0);
+  file_write(2, block.data(), 3);
+  EXPECT_EQ(file_write(2, block.data() + 3, 5000), 5000);
+  EXPECT_EQ(fake.amounts_of(CallKind::WRITE), (Amounts{3, 5000}));
+  EXPECT_TRUE(file_close(2));
+  EXPECT_EQ(fake.files["out"], block);
+}
+
+TEST_F(FileAccessTest, EofNeverConsumesAByteEvenWhenItRefills) {
+  fake.files["in"] = pattern(4097);
+  const Bytes& data = fake.files["in"];
+  ASSERT_NE(file_open_read(1, "in"), 0);
+  for (int i = 0; i < 4096; ++i) {
+    ASSERT_EQ(file_eof(1), 0);
+    ASSERT_EQ(file_read_byte(1), data[static_cast<std::size_t>(i)]);
+  }
+  EXPECT_EQ(file_eof(1), 0); // refills here
+  EXPECT_EQ(file_eof(1), 0);
+  EXPECT_EQ(file_read_byte(1), data[4096]);
+  EXPECT_EQ(file_eof(1), 1);
+}
+
+TEST_F(FileAccessTest, ReadsAtTheEndGiveZeroAndEofKeepsReportingEnd) {
+  fake.files["empty"] = {};
+  ASSERT_NE(file_open_read(1, "empty"), 0);
+  EXPECT_EQ(file_eof(1), 1);
+  EXPECT_EQ(file_read_byte(1), 0);
+  EXPECT_EQ(file_read_word(1), 0);
+
+  fake.files["in"] = {0x07};
+  ASSERT_NE(file_open_read(1, "in"), 0);
+  EXPECT_EQ(file_read_byte(1), 7);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(file_read_byte(1), 0);
+    EXPECT_EQ(file_eof(1), 1);
+  }
+}
+
+TEST_F(FileAccessTest, WordsAreSignedLittleEndianAndMissingBytesCountAsZero) {
+  fake.files["in"] = {0x34, 0x12, 0xFF, 0xFF, 0x00, 0x80, 0x56};
+  ASSERT_NE(file_open_read(1, "in"), 0);
+  EXPECT_EQ(file_read_word(1), 0x1234);
+  EXPECT_EQ(file_read_word(1), -1);
+  EXPECT_EQ(file_read_word(1), -32768);
+  EXPECT_EQ(file_read_word(1), 0x56);
+  EXPECT_EQ(file_eof(1), 1);
+}
+
+TEST_F(FileAccessTest, WordAcrossARefillTakesOneByteFromEach) {
+  fake.files["in"] = pattern(4097);
+  fake.files["in"][4095] = 0xCD;
+  fake.files["in"][4096] = 0x2B;
+  ASSERT_NE(file_open_read(1, "in"), 0);
+  Bytes skip(4095);
+  ASSERT_EQ(file_read(1, skip.data(), 4095), 4095);
+  EXPECT_EQ(file_read_word(1), 0x2BCD);
+  EXPECT_EQ(fake.amounts_of(CallKind::READ), (Amounts{4096, 4096}));
+}
+
+TEST_F(FileAccessTest, WriteAfterReadsLandsWhereTheReaderStands) {
+  ASSERT_NE(file_create(1, "f"), 0);
+  fake.files["f"] = pattern(100); // placed behind the open handle
+  Bytes head(3);
+  ASSERT_EQ(file_read(1, head.data(), 3), 3);
+  file_write_byte(1, 0xEE);
+  EXPECT_EQ(fake.amounts_of(CallKind::SEEK), Amounts{-97});
+  EXPECT_TRUE(file_close(1));
+  Bytes expected = pattern(100);
+  expected[3] = 0xEE;
+  EXPECT_EQ(fake.files["f"], expected);
+}
+
+TEST_F(FileAccessTest, ReadAfterWritesSendsPendingOutputFirst) {
+  ASSERT_NE(file_create(1, "f"), 0);
+  fake.files["f"] = {0, 1, 2, 3, 4, 5};
+  for (std::uint8_t byte : {0xAA, 0xBB}) {
+    file_write_byte(1, byte);
+  }
+  EXPECT_EQ(file_read_byte(1), 2);
+  EXPECT_EQ(fake.files["f"], (Bytes{0xAA, 0xBB, 2, 3, 4, 5}));
+
+  ASSERT_NE(file_create(2, "g"), 0);
+  file_write_byte(2, 0x11);
+  EXPECT_EQ(file_eof(2), 1);
+  EXPECT_EQ(fake.files["g"], Bytes{0x11});
+}
+
+TEST_F(FileAccessTest, CreateEmptiesAnExistingFileAndFallsBackToTruncation) {
+  fake.files["old"] = {1, 2, 3};
+  ASSERT_NE(file_create(1, "old"), 0);
+  EXPECT_TRUE(file_close(1));
+  EXPECT_TRUE(fake.files["old"].empty());
+
+  fake.files["old"] = {1, 2, 3};
+  fake.fail(CallKind::CREATE, 1);
+  const std::size_t creates = fake.calls_of(CallKind::CREATE).size();
+  ASSERT_NE(file_create(1, "old"), 0);
+  EXPECT_EQ(fake.calls_of(CallKind::CREATE).size(), creates + 2);
+  file_write_byte(1, 9);
+  EXPECT_TRUE(file_close(1));
+  EXPECT_EQ(fake.files["old"], Bytes{9});
+}
+
+TEST_F(FileAccessTest, FailedOpenFlushesAndClosesTheOldFileAndLeavesNoneOpen) {
+  ASSERT_NE(file_create(3, "a"), 0);
+  file_write_byte(3, 0x42);
+  EXPECT_EQ(file_open_read(3, "missing"), 0);
+  EXPECT_EQ(fake.files["a"], Bytes{0x42});
+  EXPECT_EQ(file_write_byte(3, 1), 0);
+  EXPECT_EQ(fake.open_handles(), 0u);
+  EXPECT_EQ(fake.live_buffers(), 0u);
+}
+
+TEST_F(FileAccessTest, ReopeningANumberClosesTheFirstFile) {
+  fake.files["a"] = {0xA0};
+  fake.files["b"] = {0xB0};
+  ASSERT_NE(file_open_read(0, "a"), 0);
+  ASSERT_NE(file_open_read(0, "b"), 0);
+  EXPECT_EQ(fake.calls_of(CallKind::CLOSE).size(), 1u);
+  EXPECT_EQ(fake.open_handles(), 1u);
+  EXPECT_EQ(file_read_byte(0), 0xB0);
+}
+
+TEST_F(FileAccessTest, ClosingANumberNotOpenHasNoEffect) {
+  EXPECT_TRUE(file_close(5));
+  EXPECT_TRUE(file_close(500));
+  EXPECT_TRUE(file_close(-1));
+  ASSERT_NE(file_create(5, "x"), 0);
+  EXPECT_TRUE(file_close(5));
+  EXPECT_TRUE(file_close(5));
+  EXPECT_EQ(fake.calls_of(CallKind::CLOSE).size(), 1u);
+}
+
+TEST_F(FileAccessTest, CloseAllClosesInAscendingOrderWritingOutBuffers) {
+  for (std::int32_t number : {7, 2, 30}) {
+    ASSERT_NE(file_create(number, "f" + std::to_string(number)), 0);
+    const Bytes data = pattern(static_cast<std::size_t>(number));
+    file_write(number, data.data(), number);
+  }
+  file_close_all();
+  // Each file had as many bytes pending as its number.
+  EXPECT_EQ(fake.amounts_of(CallKind::WRITE), (Amounts{2, 7, 30}));
+  EXPECT_EQ(fake.files["f30"], pattern(30));
+  EXPECT_EQ(fake.open_handles(), 0u);
+  EXPECT_EQ(fake.live_buffers(), 0u);
+}
+
+TEST_F(FileAccessTest, LostOutputMakesCloseReportFailure) {
+  const Bytes block = pattern(5000);
+  const auto run = [&](std::int32_t n) {
+    file_create(1, "out");
+    file_write(1, block.data(), n);
+    return file_close(1);
+  };
+  EXPECT_TRUE(run(10));
+  fake.fail(CallKind::WRITE, 1);
+  EXPECT_FALSE(run(10)) << "failed flush";
+  fake.shorten_write(1);
+  EXPECT_FALSE(run(10)) << "short flush";
+  fake.shorten_write(2); // the first WRITE flushes nothing
+  EXPECT_FALSE(run(5000)) << "short direct write";
+  fake.fail(CallKind::CLOSE, 1);
+  EXPECT_FALSE(run(10)) << "failed close";
+  EXPECT_TRUE(run(5000)) << "a failure must not outlive its file";
+}
+
+TEST_F(FileAccessTest, UnbufferedFileMakesOneCallPerOperation) {
+  fake.allocations_fail = true;
+  ASSERT_NE(file_create(1, "out"), 0);
+  const Bytes block{5, 6, 7};
+  file_write_byte(1, 4);
+  file_write(1, block.data(), 3);
+  EXPECT_EQ(fake.amounts_of(CallKind::WRITE), (Amounts{1, 3}));
+  EXPECT_TRUE(file_close(1));
+  EXPECT_EQ(fake.files["out"], (Bytes{4, 5, 6, 7}));
+
+  fake.files["in"] = {0x10, 0x34, 0x12, 0xFF, 0xFF};
+  ASSERT_NE(file_open_read(2, "in"), 0);
+  EXPECT_EQ(file_eof(2), 0);
+  EXPECT_EQ(file_read_byte(2), 0x10);
+  EXPECT_EQ(file_read_word(2), 0x1234);
+  EXPECT_EQ(file_eof(2), 0);
+  EXPECT_EQ(file_read_word(2), -1);
+  EXPECT_EQ(file_eof(2), -1);
+  EXPECT_EQ(fake.amounts_of(CallKind::READ), (Amounts{1, 1, 2, 1, 2, 1}));
+  EXPECT_EQ(fake.amounts_of(CallKind::SEEK), (Amounts{-1, -1}));
+  EXPECT_EQ(fake.live_buffers(), 0u);
+}
+
+TEST_F(FileAccessTest, PathSizeTellsFilesDirectoriesLinksAndMissingPathsApart) {
+  fake.files["empty"] = {};
+  fake.files["three"] = {1, 2, 3};
+  fake.huge_files["huge"] = 5ull << 30;
+  fake.directories = {"dir", "/"};
+  EXPECT_EQ(path_size(""), SIZE_MISSING);
+  EXPECT_EQ(path_size("nothing"), SIZE_MISSING);
+  EXPECT_EQ(path_size("empty"), 0);
+  EXPECT_EQ(path_size("three//"), 3);
+  EXPECT_EQ(path_size("huge"), std::int64_t{5} << 30);
+  EXPECT_EQ(path_size("dir"), SIZE_DIRECTORY);
+  EXPECT_EQ(path_size("dir//"), SIZE_DIRECTORY);
+  EXPECT_EQ(path_size("/"), SIZE_MISSING);
+  EXPECT_EQ(path_size("///"), SIZE_MISSING);
+  // A link is never empty, whatever its target's length.
+  fake.links["dangling"] = 0;
+  fake.links["long"] = 12;
+  EXPECT_EQ(path_size("dangling"), 1);
+  EXPECT_EQ(path_size("long"), 12);
+}
+
+TEST_F(FileAccessTest, PathSizeLooksAtTheFirst260CharactersOnly) {
+  const std::string kept(PATH_WORK_LIMIT, 'p');
+  fake.files[kept] = {1, 2};
+  EXPECT_EQ(path_size(kept + std::string(40, 'q')), 2);
+}
+
+} // namespace
+} // namespace vetrik
