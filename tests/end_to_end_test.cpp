@@ -1,1 +1,373 @@
+// Runs of the built tool as a real process in a scratch directory: the exact
+// console bytes, the exit status and the files left behind.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/sample_tape.h"
+#include "tests/tape_builder.h"
+
+extern char** environ;
+
+namespace vetrik::tape {
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, Bytes>;
+
+enum class Stdout { CAPTURED, BROKEN_PIPE, CLOSED };
+
+struct Launch {
+  Stdout out = Stdout::CAPTURED; // CLOSED closes standard input as well
+  rlim_t file_size_limit = RLIM_INFINITY;
+};
+
+struct Result {
+  std::string out;
+  int status = -1; // the exit status, or 128 + the signal that ended the run
+};
+
+Bytes read_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_bytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// A fresh directory, removed with everything in it.
+class TempDir {
+public:
+  TempDir() {
+    std::string name = fs::temp_directory_path() / "vetrik_e2e_XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr) {
+      throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = name;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+private:
+  fs::path path_;
+};
+
+// Runs the binary in dir with exactly args as its argument vector.
+Result run_argv(const fs::path& dir, const std::vector<std::string>& args,
+                const Launch& launch = {}) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  const std::string cwd = dir.string();
+  int pipe_fds[2];
+  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (launch.out == Stdout::BROKEN_PIPE) {
+    ::close(pipe_fds[0]); // every write to the pipe now fails with EPIPE
+    pipe_fds[0] = -1;
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGPIPE, SIG_DFL);
+    if (launch.out == Stdout::CLOSED) {
+      ::close(STDIN_FILENO);
+      ::close(STDOUT_FILENO);
+    } else {
+      ::dup2(pipe_fds[1], STDOUT_FILENO);
+    }
+    if (launch.file_size_limit != RLIM_INFINITY) {
+      const rlimit limit{launch.file_size_limit, launch.file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::signal(SIGXFSZ, SIG_IGN);
+    }
+    if (::chdir(cwd.c_str()) == 0) {
+      ::execve(VETRIK_BINARY, argv.data(), environ);
+    }
+    ::_exit(127);
+  }
+  ::close(pipe_fds[1]);
+  Result result;
+  if (pipe_fds[0] >= 0) {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipe_fds[0]);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status =
+      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+// The payloads of a well-formed image, in tape order.
+std::vector<Bytes> payloads_of(const Bytes& image) {
+  std::vector<Bytes> out;
+  for (std::size_t at = HEADER_SIZE; at + 2 < image.size();) {
+    const std::size_t length = image[at] + image[at + 1] * 256U;
+    const auto first = image.begin() + static_cast<std::ptrdiff_t>(at + 3);
+    out.emplace_back(first, first + static_cast<std::ptrdiff_t>(length - 2));
+    at += 2 + length + HEADER_SIZE;
+  }
+  return out;
+}
+
+const std::string IMAGE = "tape.tap";
+
+class EndToEnd : public ::testing::Test {
+protected:
+  fs::path at(const std::string& name) const { return dir_.path() / name; }
+
+  Result run_on(const Bytes& image, const Launch& launch = {}) {
+    write_bytes(at(IMAGE), image);
+    return run_argv(dir_.path(), {"vetrik", IMAGE}, launch);
+  }
+
+  // Every plain file in the directory but the image, with its bytes.
+  Files files() const {
+    Files found;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(dir_.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name != IMAGE && entry.is_regular_file() && !entry.is_symlink()) {
+        found[name] = read_bytes(entry.path());
+      }
+    }
+    return found;
+  }
+
+  TempDir dir_;
+  const Bytes good_ = pattern(40, 1);
+  const Bytes next_ = pattern(30, 2);
+  // Two stored files, "good" and "next", and what unpacking them leaves.
+  const Bytes two_ = [this] {
+    Bytes image = tape_file("good", good_);
+    append(image, tape_file("next", next_));
+    return image;
+  }();
+  const Files both_{{"good      .B", good_}, {"next      .B", next_}};
+};
+
+TEST_F(EndToEnd, CommittedSampleTapeIsWhatTheBuilderMakes) {
+  EXPECT_EQ(read_bytes(VETRIK_SAMPLE_TAPE), sample_tape());
+}
+
+TEST_F(EndToEnd, SampleTapeUnpacksIntoOneFilePerStoredFileAndEndsWithDone) {
+  const Result r = run_argv(dir_.path(), {"vetrik", VETRIK_SAMPLE_TAPE});
+  EXPECT_EQ(r.out, "Extracting hello     .B\r\nExtracting screen    .C\r\n"
+                   "Extracting a_b_c     .1\r\nExtracting hello     (1).B\r\n"
+                   "done!");
+  EXPECT_EQ(r.status, 0);
+  const std::vector<Bytes> payloads = payloads_of(sample_tape());
+  ASSERT_EQ(payloads.size(), 4U);
+  EXPECT_EQ(files(), (Files{{"hello     .B", payloads[0]},
+                            {"screen    .C", payloads[1]},
+                            {"a_b_c     .1", payloads[2]},
+                            {"hello     (1).B", payloads[3]}}));
+}
+
+TEST_F(EndToEnd, WithoutAnImageItPrintsUsageAndExits2) {
+  const Result r = run_argv(dir_.path(), {"vetrik"});
+  EXPECT_EQ(r.out, "usage: vetrik filename.tap");
+  EXPECT_EQ(r.status, 2);
+  // Without even a program name (some kernels supply an empty one) the run
+  // still ends with a report, not a crash.
+  const Result bare = run_argv(dir_.path(), {});
+  EXPECT_TRUE(bare.status == 1 || bare.status == 2) << bare.status;
+  EXPECT_EQ(bare.out,
+            bare.status == 2 ? "usage: vetrik filename.tap" : "cannot read ");
+}
+
+TEST_F(EndToEnd, OnlyTheFirstParameterIsRead) {
+  const Bytes other = tape_file("other", next_);
+  write_bytes(at("other.tap"), other);
+  write_bytes(at(IMAGE), tape_file("good", good_));
+  const Result r = run_argv(dir_.path(), {"vetrik", IMAGE, "other.tap", "x"});
+  EXPECT_EQ(r.out, "Extracting good      .B\r\ndone!");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(files(), (Files{{"good      .B", good_}, {"other.tap", other}}));
+}
+
+TEST_F(EndToEnd, AnImageThatCannotBeReadIsReportedWithExit1AndNoDone) {
+  fs::create_directory(at("folder.tap"));
+  for (const std::string& path :
+       {std::string("missing.tap"), std::string("folder.tap")}) {
+    const Result r = run_argv(dir_.path(), {"vetrik", path});
+    EXPECT_EQ(r.out, "cannot read " + path);
+    EXPECT_EQ(r.status, 1);
+  }
+  EXPECT_TRUE(files().empty());
+}
+
+TEST_F(EndToEnd, AnEmptyImageIsDoneWithExit0) {
+  const Result r = run_on({});
+  EXPECT_EQ(r.out, "done!");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(EndToEnd, AnyProblemBeforeTheDataEndsTheRunWithExit1) {
+  const Bytes header = header_block("next", 0, 30);
+  Bytes long_header = header;
+  long_header[0] = 20;
+  Bytes flagged = header;
+  flagged[HEADER_FLAG_OFFSET] = 1;
+  Bytes bad_checksum = header;
+  bad_checksum[HEADER_CHECKSUM_OFFSET] ^= 1;
+  const std::vector<std::pair<Bytes, std::string>> cases = {
+      {long_header, "Not a header"},
+      {flagged, "not a header"},
+      {bad_checksum, "wrong header checksum for next      "},
+      {{19}, "truncated header"},
+      {header, "truncated data for next      "}};
+  for (const auto& [tail, message] : cases) {
+    SCOPED_TRACE(message);
+    fs::remove(at("good      .B"));
+    Bytes image = tape_file("good", good_);
+    append(image, tail);
+    const Result r = run_on(image);
+    EXPECT_EQ(r.out, "Extracting good      .B\r\n" + message + "done!");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(files(), (Files{{"good      .B", good_}}));
+  }
+}
+
+TEST_F(EndToEnd, AWrongDataChecksumIsReportedAfterTheWholeFileIsWritten) {
+  Bytes image = two_;
+  image.back() ^= 1; // the data checksum of "next"
+  const Result r = run_on(image);
+  EXPECT_EQ(r.out, "Extracting good      .B\r\nExtracting next      .B\r\n"
+                   "wrong data checksum for next      done!");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(files(), both_);
+}
+
+TEST_F(EndToEnd, TruncatedDataLeavesAFileOfExactlyTheBytesPresent) {
+  const Bytes cut = pattern(100, 3);
+  Bytes image = tape_file("good", good_);
+  Bytes tail = tape_file("cut", cut);
+  tail.resize(HEADER_SIZE + 3 + 40); // length word, flag and 40 bytes
+  append(image, tail);
+  const Result r = run_on(image);
+  EXPECT_EQ(r.out, "Extracting good      .B\r\nExtracting cut       .B\r\n"
+                   "truncated data for cut       done!");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(files(),
+            (Files{{"good      .B", good_},
+                   {"cut       .B", Bytes(cut.begin(), cut.begin() + 40)}}));
+}
+
+TEST_F(EndToEnd, AnExistingFileIsReplacedOnlyWhenEmpty) {
+  const Bytes kept{'k', 'e', 'p', 't'};
+  write_bytes(at("good      .B"), kept);
+  write_bytes(at("next      .B"), kept);
+  fs::permissions(at("next      .B"), fs::perms::owner_read);
+  write_bytes(at("void      .B"), {});
+  Bytes image = two_;
+  append(image, tape_file("void", good_));
+  const Result r = run_on(image);
+  EXPECT_EQ(r.out,
+            "Extracting good      (1).B\r\nExtracting next      (1).B\r\n"
+            "Extracting void      .B\r\ndone!");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(files(), (Files{{"good      .B", kept},
+                            {"next      .B", kept},
+                            {"void      .B", good_},
+                            {"good      (1).B", good_},
+                            {"next      (1).B", next_}}));
+  EXPECT_EQ(fs::status(at("next      .B")).permissions(),
+            fs::perms::owner_read);
+}
+
+TEST_F(EndToEnd, ADirectoryOfThePlainNameIsAWriteErrorAndTheRunGoesOn) {
+  fs::create_directory(at("good      .B"));
+  const Result r = run_on(two_);
+  EXPECT_EQ(r.out, "Write Error good      .BExtracting next      .B\r\ndone!");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(files(), (Files{{"next      .B", next_}}));
+  EXPECT_TRUE(fs::is_directory(at("good      .B")));
+  EXPECT_TRUE(fs::is_empty(at("good      .B")));
+}
+
+TEST_F(EndToEnd, ASymbolicLinkOfThePlainNameIsNeverWrittenThrough) {
+  TempDir outside;
+  const Bytes target_bytes{'o', 'u', 't'};
+  write_bytes(outside.path() / "target", target_bytes);
+  fs::create_symlink(outside.path() / "target", at("good      .B"));
+  fs::create_symlink(outside.path() / "absent", at("next      .B"));
+  const Result r = run_on(two_);
+  EXPECT_EQ(
+      r.out,
+      "Extracting good      (1).B\r\nExtracting next      (1).B\r\ndone!");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(files(),
+            (Files{{"good      (1).B", good_}, {"next      (1).B", next_}}));
+  EXPECT_EQ(read_bytes(outside.path() / "target"), target_bytes);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(outside.path() / "absent")));
+}
+
+// Console text that cannot be written is lost; the files are not, and no
+// console text may end up in them.
+TEST_F(EndToEnd, AnUnwritableStandardOutputLosesNoFileAndKillsNothing) {
+  for (const Stdout out : {Stdout::BROKEN_PIPE, Stdout::CLOSED}) {
+    SCOPED_TRACE(out == Stdout::CLOSED ? "closed" : "broken pipe");
+    fs::remove(at("good      .B"));
+    fs::remove(at("next      .B"));
+    const Result r = run_on(two_, {out});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(files(), both_);
+  }
+}
+
+TEST_F(EndToEnd, TheImageIsNeverModifiedEvenUnderAnOutputName) {
+  Bytes image = tape_file("good", good_);
+  append(image, tape_file("good", next_));
+  write_bytes(at("good      .B"), image);
+  const Result r = run_argv(dir_.path(), {"vetrik", "good      .B"});
+  EXPECT_EQ(
+      r.out,
+      "Extracting good      (1).B\r\nExtracting good      (2).B\r\ndone!");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(files(), (Files{{"good      .B", image},
+                            {"good      (1).B", good_},
+                            {"good      (2).B", next_}}));
+}
+
+TEST_F(EndToEnd, AFailedWriteIsReportedAndTheNextFileIsStillExtracted) {
+  const Bytes big = pattern(5000, 4);
+  Bytes image = tape_file("big", big);
+  append(image, tape_file("next", next_));
+  const Result r = run_on(image, {Stdout::CAPTURED, 1000});
+  EXPECT_EQ(r.out, "Extracting big       .B\r\nWrite Error big       .B"
+                   "Extracting next      .B\r\ndone!");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(read_bytes(at("next      .B")), next_);
+  const Bytes written = read_bytes(at("big       .B"));
+  EXPECT_LE(written.size(), 1000U);
+  EXPECT_TRUE(std::equal(written.begin(), written.end(), big.begin()));
+}
+
+} // namespace
+} // namespace vetrik::tape
