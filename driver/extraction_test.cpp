@@ -1,1 +1,265 @@
+#include "driver/extraction.h"
+
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "driver/command_line.h"
+#include "platform/fake_platform.h"
+#include "tests/tape_builder.h"
+
+namespace vetrik {
+namespace {
+
+using tape::Bytes;
+using Files = std::map<std::string, Bytes>;
+using Prepare = std::function<void(FakePlatform&)>;
+
+struct Outcome {
+  int status = -1;
+  std::string console;
+  Files files; // everything in the fake but the image
+  std::vector<FakeCall> calls;
+};
+
+// Runs the tool on image in a fresh fake, once prepare has set the fake up.
+Outcome extract(const Bytes& image, const Prepare& prepare = {}) {
+  FakePlatform fake;
+  fake.install();
+  fake.files["t.tap"] = image;
+  if (prepare) {
+    prepare(fake);
+  }
+  command_line_set({"vetrik", "t.tap"});
+  Outcome out{run_extraction(), fake.console, fake.files, fake.calls};
+  out.files.erase("t.tap");
+  EXPECT_EQ(fake.open_handles(), 0U);
+  EXPECT_EQ(fake.live_buffers(), 0U);
+  return out;
+}
+
+// A tape name as the header holds it, padded with spaces to 10 characters.
+std::string padded(const std::string& name) {
+  return name + std::string(10 - name.size(), ' ');
+}
+
+std::string extracting(const std::string& file) {
+  return "Extracting " + file + "\r\n";
+}
+
+Bytes cut(Bytes image, std::size_t size) {
+  image.resize(size);
+  return image;
+}
+
+Bytes joined(Bytes image, const Bytes& tail) {
+  tape::append(image, tail);
+  return image;
+}
+
+const Bytes ONE = tape::pattern(300, 1);
+const Bytes TWO = tape::pattern(20, 2);
+const Bytes TWO_FILES =
+    joined(tape::tape_file("one", ONE), tape::tape_file("two", TWO, 3));
+const std::string ONE_B = padded("one") + ".B";
+const std::string TWO_C = padded("two") + ".C";
+
+TEST(Usage, NoParameterPrintsUsageAndAnUnreadableImageItsName) {
+  FakePlatform fake;
+  fake.install();
+  command_line_set({"vetrik"});
+  EXPECT_EQ(run_extraction(), EXIT_USAGE);
+  command_line_set({"vetrik", "gone.tap"});
+  EXPECT_EQ(run_extraction(), EXIT_INCOMPLETE);
+  command_line_set({}); // not even a program name: the image name is empty
+  EXPECT_EQ(run_extraction(), EXIT_INCOMPLETE);
+  EXPECT_EQ(fake.console,
+            "usage: vetrik filename.tapcannot read gone.tapcannot read ");
+}
+
+TEST(Extraction, EachPairBecomesAFileNamedByHeaderAndType) {
+  Outcome out = extract(TWO_FILES);
+  EXPECT_EQ(out.status, EXIT_COMPLETE);
+  EXPECT_EQ(out.console, extracting(ONE_B) + extracting(TWO_C) + "done!");
+  EXPECT_EQ(out.files, (Files{{ONE_B, ONE}, {TWO_C, TWO}}));
+  out = extract({});
+  EXPECT_EQ(out.status, EXIT_COMPLETE);
+  EXPECT_EQ(out.console, "done!");
+}
+
+TEST(Extraction, NameBytesOutside32To127AreWrittenAsTheirValue) {
+  const Outcome out = extract(tape::tape_file(std::string(10, '\0'), ONE));
+  EXPECT_EQ(out.files, (Files{{"(0)(0)(0)(0)(0)(0)(0)(0)(0)(0).B", ONE}}));
+}
+
+TEST(Extraction, ShortDataBlocksGiveEmptyFilesWhateverTheirFlag) {
+  const Bytes header = tape::header_block("e");
+  for (std::uint8_t length : {0, 1, 2}) {
+    const Outcome out = extract(joined(header, {length, 0, 0x7E, 0x7E}));
+    EXPECT_EQ(out.status, EXIT_COMPLETE) << int{length};
+    EXPECT_EQ(out.files, (Files{{padded("e") + ".B", {}}})) << int{length};
+  }
+}
+
+TEST(BadHeader, WrongLengthOrFlagStopsTheRun) {
+  Bytes image = TWO_FILES;
+  image[tape::HEADER_SIZE + ONE.size() + 4] = 18; // the second header
+  Outcome out = extract(image);
+  EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+  EXPECT_EQ(out.console, extracting(ONE_B) + "Not a headerdone!");
+  EXPECT_EQ(out.files, (Files{{ONE_B, ONE}}));
+  image = TWO_FILES;
+  image[tape::HEADER_FLAG_OFFSET] = 0xFF;
+  out = extract(image);
+  EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+  EXPECT_EQ(out.console, "not a headerdone!");
+  EXPECT_TRUE(out.files.empty());
+}
+
+TEST(BadHeader, WrongChecksumShowsTheNameUnreplaced) {
+  Bytes image = tape::tape_file("a/b\xC8", ONE);
+  image[tape::HEADER_CHECKSUM_OFFSET] ^= 1;
+  const Outcome out = extract(image);
+  EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+  EXPECT_EQ(out.console, "wrong header checksum for a/b(200)      done!");
+  EXPECT_TRUE(out.files.empty());
+}
+
+TEST(BadData, WrongChecksumKeepsTheWholeFile) {
+  Bytes image = TWO_FILES;
+  image[tape::HEADER_SIZE + ONE.size() + 3] ^= 1;
+  const Outcome out = extract(image);
+  EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+  EXPECT_EQ(out.console, extracting(ONE_B) + "wrong data checksum for " +
+                             padded("one") + "done!");
+  EXPECT_EQ(out.files, (Files{{ONE_B, ONE}}));
+}
+
+TEST(Truncation, ImageEndingInsideAHeader) {
+  const Bytes header = tape::header_block("h");
+  for (const Bytes& image :
+       {joined(TWO_FILES, {19}), cut(header, 3), cut(header, 20)}) {
+    const Outcome out = extract(image);
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_TRUE(out.console.ends_with("truncated headerdone!")) << out.console;
+    EXPECT_EQ(out.files.size(), image.size() > 21 ? 2U : 0U);
+  }
+}
+
+TEST(Truncation, ImageEndingBeforeThePayloadCreatesNoFile) {
+  const Bytes pair = tape::tape_file("a/b", ONE);
+  for (std::size_t size : {21, 22, 23}) {
+    // With the plain name taken, the message still shows no counter.
+    const Outcome out = extract(cut(pair, size), [](FakePlatform& fake) {
+      fake.files["a_b       .B"] = {9};
+    });
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_EQ(out.console, "truncated data for a_b       done!") << size;
+    EXPECT_EQ(out.files, (Files{{"a_b       .B", {9}}})) << size;
+  }
+}
+
+TEST(Truncation, FileHoldsOnlyThePayloadBytesThatWereThere) {
+  const Bytes payload = tape::pattern(10000, 5);
+  const std::string base = padded("p") + "(1)";
+  for (std::size_t present : {40, 6000, 10000}) {
+    const Outcome out = extract(
+        cut(tape::tape_file("p", payload), 24 + present),
+        [](FakePlatform& fake) { fake.files[padded("p") + ".B"] = {9}; });
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_EQ(out.console,
+              extracting(base + ".B") + "truncated data for " + base + "done!");
+    EXPECT_EQ(out.files.at(base + ".B"),
+              Bytes(payload.begin(), payload.begin() + present));
+  }
+}
+
+TEST(WriteError, FailedCreateSkipsTheDataBlockAndGoesOn) {
+  const Prepare directory = [](FakePlatform& fake) {
+    fake.directories.insert(ONE_B);
+  };
+  // Both ways of creating the file fail; the image was opened first.
+  const Prepare refused = [](FakePlatform& fake) {
+    fake.fail(CallKind::CREATE, 2);
+    fake.fail(CallKind::CREATE, 3);
+  };
+  for (const Prepare& prepare : {directory, refused}) {
+    const Outcome out = extract(TWO_FILES, prepare);
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_EQ(out.console,
+              "Write Error " + ONE_B + extracting(TWO_C) + "done!");
+    EXPECT_EQ(out.files, (Files{{TWO_C, TWO}}));
+  }
+  const Outcome out = extract(cut(TWO_FILES, 100), directory);
+  EXPECT_EQ(out.console, "Write Error " + ONE_B + "truncated data for " +
+                             padded("one") + "done!");
+}
+
+TEST(WriteError, LostOutputIsReportedAndTheRunGoesOn) {
+  for (const Prepare& prepare :
+       {Prepare([](FakePlatform& fake) { fake.fail(CallKind::WRITE, 1); }),
+        Prepare([](FakePlatform& fake) { fake.shorten_write(1); }),
+        Prepare([](FakePlatform& fake) { fake.fail(CallKind::CLOSE, 1); })}) {
+    const Outcome out = extract(TWO_FILES, prepare);
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_EQ(out.console, extracting(ONE_B) + "Write Error " + ONE_B +
+                               extracting(TWO_C) + "done!");
+    EXPECT_EQ(out.files.at(TWO_C), TWO);
+  }
+  // A payload too large for the stream buffer is written directly.
+  const Outcome out = extract(tape::tape_file("big", tape::pattern(60000)),
+                              [](FakePlatform& fake) {
+                                for (int n = 1; n <= 4; ++n) {
+                                  fake.fail(CallKind::WRITE, n);
+                                }
+                              });
+  const std::string big = padded("big") + ".B";
+  EXPECT_EQ(out.console, extracting(big) + "Write Error " + big + "done!");
+}
+
+TEST(DoubleNames, TakenNameGetsACounterAndLinksAreNotWrittenThrough) {
+  Outcome out =
+      extract(joined(tape::tape_file("hi", ONE), tape::tape_file("hi", TWO)));
+  const std::string first = padded("hi") + ".B";
+  const std::string second = padded("hi") + "(1).B";
+  EXPECT_EQ(out.console, extracting(first) + extracting(second) + "done!");
+  EXPECT_EQ(out.files, (Files{{first, ONE}, {second, TWO}}));
+  out = extract(tape::tape_file("hi", ONE),
+                [&](FakePlatform& fake) { fake.links[first] = 0; });
+  EXPECT_EQ(out.status, EXIT_COMPLETE);
+  EXPECT_EQ(out.files, (Files{{second, ONE}}));
+}
+
+TEST(SystemCalls, PayloadMovesInLargeCalls) {
+  const Bytes big = tape::pattern(60000, 4);
+  const Outcome out = extract(tape::tape_file("big", big));
+  EXPECT_EQ(out.files.at(padded("big") + ".B"), big);
+  std::map<CallKind, int> counts;
+  for (const FakeCall& call : out.calls) {
+    counts[call.kind] += 1;
+    EXPECT_FALSE(call.amount == 1 &&
+                 (call.kind == CallKind::READ || call.kind == CallKind::WRITE));
+  }
+  EXPECT_LE(counts[CallKind::READ], 5);
+  EXPECT_LE(counts[CallKind::WRITE], 4);
+}
+
+TEST(SystemCalls, WithoutBuffersTheResultIsTheSame) {
+  const Bytes image =
+      joined(tape::tape_file("big", tape::pattern(5000)), TWO_FILES);
+  for (const Bytes& tape : {image, cut(image, image.size() - 1)}) {
+    const Outcome buffered = extract(tape);
+    const Outcome unbuffered =
+        extract(tape, [](FakePlatform& fake) { fake.allocations_fail = true; });
+    EXPECT_EQ(unbuffered.status, buffered.status);
+    EXPECT_EQ(unbuffered.console, buffered.console);
+    EXPECT_EQ(unbuffered.files, buffered.files);
+    EXPECT_EQ(buffered.files.size(), 3U);
+  }
+}
+
+} // namespace
+} // namespace vetrik
