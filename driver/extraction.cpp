@@ -125,7 +125,7 @@ private:
       console_print(std::string(TRUNCATED_DATA) + name);
       return Pass::STOP;
     }
-    FreeName free_name = find_free_name(name, extension);
+    FreeName free_name = find_free_name(name, extension, &taken_);
     if (!free_name.found) {
       console_print(std::string(DOUBLE_FILE) + name);
       return Pass::STOP;
@@ -195,6 +195,7 @@ private:
   }
 
   ImageReader image_;
+  TakenCounters taken_;
   // Room for the largest payload, so that one is copied in a single pass.
   std::vector<std::uint8_t> chunk_ =
       std::vector<std::uint8_t>(static_cast<std::size_t>(MAX_PAYLOAD));

@@ -14,6 +14,12 @@ std::string numbered(const std::string& name, std::int32_t counter) {
   return name + "(" + std::to_string(counter) + ")";
 }
 
+// The counter after counter: past the largest value it goes on from the
+// smallest, without overflow, and reaches 0 after -1.
+std::int32_t next(std::int32_t counter) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1U);
+}
+
 } // namespace
 
 std::string render_name_byte(std::uint8_t byte) {
@@ -44,20 +50,25 @@ std::string extension_for_type(std::uint8_t type) {
   }
 }
 
-FreeName find_free_name(const std::string& name, const std::string& extension) {
+FreeName find_free_name(const std::string& name, const std::string& extension,
+                        TakenCounters* taken) {
   // An empty file of the plain name holds nothing to lose, so it is reused;
   // a directory is "free" too, and its create fails later for all to see.
   if (path_size(name + extension) <= 0) {
     return {true, name};
   }
-  std::int32_t counter = 1;
+  std::int32_t* last_taken =
+      taken != nullptr ? &(*taken)[{name, extension}] : nullptr;
+  std::int32_t counter =
+      last_taken != nullptr && *last_taken != 0 ? next(*last_taken) : 1;
   while (counter != 0) {
     if (path_size(numbered(name, counter) + extension) < 0) {
       return {true, numbered(name, counter)};
     }
-    // Counts on past the largest value into the negatives, without overflow.
-    counter =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1U);
+    if (last_taken != nullptr) {
+      *last_taken = counter;
+    }
+    counter = next(counter);
   }
   return {false, name};
 }

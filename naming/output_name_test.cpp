@@ -39,6 +39,10 @@ protected:
     return free.base_name;
   }
 
+  std::string chosen_with(TakenCounters& taken) {
+    return find_free_name("w", ".B", &taken).base_name;
+  }
+
   FakePlatform fake;
 };
 
@@ -70,6 +74,35 @@ TEST_F(FindFreeName, SymbolicLinksAreTakenEvenWithAnEmptyTarget) {
   fake.links["n(1).B"] = 0;
   EXPECT_EQ(chosen("link"), "link(1)");
   EXPECT_EQ(chosen("n"), "n(2)");
+}
+
+TEST_F(FindFreeName, RememberedCountersKeepManyFilesOfOneNameLinear) {
+  fake.files["n.B"] = {1};
+  fake.files["n(3).B"] = {1}; // made by someone else
+  TakenCounters taken;
+  for (const char* expected : {"n(1)", "n(2)", "n(4)", "n(5)", "n(6)"}) {
+    const FreeName free = find_free_name("n", ".B", &taken);
+    ASSERT_EQ(free.base_name, expected);
+    fake.files[free.base_name + ".B"] = {1};
+  }
+  fake.calls.clear();
+  for (int i = 7; i <= 100; ++i) {
+    const FreeName free = find_free_name("n", ".B", &taken);
+    ASSERT_EQ(free.base_name, "n(" + std::to_string(i) + ")");
+    fake.files[free.base_name + ".B"] = {1};
+  }
+  // The plain name, the last one made and the free one: 3 look-ups each.
+  EXPECT_EQ(fake.calls_of(CallKind::FIND).size(), 3U * 94U);
+}
+
+TEST_F(FindFreeName, RememberedCounterNearTheEndWrapsThroughNegatives) {
+  fake.files["w.B"] = {1};
+  TakenCounters taken{{{"w", ".B"}, 2147483646}};
+  EXPECT_EQ(chosen_with(taken), "w(2147483647)");
+  fake.files["w(2147483647).B"] = {1};
+  EXPECT_EQ(chosen_with(taken), "w(-2147483648)");
+  taken[{"w", ".B"}] = -1;
+  EXPECT_FALSE(find_free_name("w", ".B", &taken).found);
 }
 
 } // namespace
