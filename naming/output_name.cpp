@@ -10,8 +10,12 @@ namespace {
 inline constexpr std::uint8_t TYPE_PROGRAM = 0;
 inline constexpr std::uint8_t TYPE_CODE = 3;
 
-std::string numbered(const std::string& name, std::int32_t counter) {
-  return name + "(" + std::to_string(counter) + ")";
+// text followed by value in decimal between parentheses.
+std::string numbered(std::string text, std::int32_t value) {
+  text += '(';
+  text += std::to_string(value);
+  text += ')';
+  return text;
 }
 
 // The counter after counter: past the largest value it goes on from the
@@ -26,7 +30,7 @@ std::string render_name_byte(std::uint8_t byte) {
   if (byte >= 32 && byte <= 127) {
     return std::string(1, static_cast<char>(byte));
   }
-  return "(" + std::to_string(byte) + ")";
+  return numbered({}, byte);
 }
 
 std::string make_safe_name(std::string_view name) {
@@ -46,7 +50,9 @@ std::string extension_for_type(std::uint8_t type) {
   case TYPE_CODE:
     return ".C";
   default:
-    return "." + std::to_string(type);
+    std::string extension = ".";
+    extension += std::to_string(type);
+    return extension;
   }
 }
 
