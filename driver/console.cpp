@@ -9,4 +9,8 @@ void console_print(std::string_view text) {
   platform().console_write(text);
 }
 
+void console_finish() {
+  platform().console_flush();
+}
+
 } // namespace vetrik

@@ -9,4 +9,7 @@ namespace vetrik {
 // A failed write is ignored.
 void console_print(std::string_view text);
 
+// Sends out whatever console text is still held back; the last call of a run.
+void console_finish();
+
 } // namespace vetrik

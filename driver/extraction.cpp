@@ -222,6 +222,7 @@ int run_extraction() {
     status = extraction.failed() ? EXIT_INCOMPLETE : EXIT_COMPLETE;
   }
   file_close_all();
+  console_finish();
   return status;
 }
 

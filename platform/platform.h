@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,8 @@ enum class OpenMode {
 };
 
 // What a look-up found at a path. The entry itself is described: a symbolic
-// link is reported as a link, never as what it points to.
+// link (any reparse point on Windows) is reported as a link, never as what it
+// points to.
 struct EntryInfo {
   bool found = false;
   bool directory = false;
@@ -55,14 +57,36 @@ public:
   // for a written file means its data may not have reached the disk.
   virtual bool close_handle(Handle handle) = 0;
 
-  // Describes the entry at path; found is false when there is none.
+  // Describes the entry at path; found is false when there is none. A name
+  // that the system keeps for a device is reported as a link: taken, and
+  // never to be written through.
   virtual EntryInfo find_entry(const std::string& path) = 0;
+
+  // A path of the drive form, C: or C:\ (any first and third character),
+  // names a volume, which no directory search finds. Returns whether that
+  // volume exists; std::nullopt for any other path, and always on systems
+  // without drives.
+  virtual std::optional<bool> find_drive(std::string_view /*path*/) {
+    return std::nullopt;
+  }
+
+  // A second look at a path that find_entry did not find: true when it names
+  // a directory that a directory search cannot see (a share root, the parent
+  // of a root); false otherwise, and always on systems where every directory
+  // can be found by a search.
+  virtual bool find_unlisted_directory(std::string_view /*path*/) {
+    return false;
+  }
 
   // The character that separates directories in a path.
   virtual char path_separator() const = 0;
 
-  // Writes text to standard output. Failures are ignored.
+  // Writes text to standard output. Failures are ignored. Text may be held
+  // back until console_flush when standard output is no terminal.
   virtual void console_write(std::string_view text) = 0;
+
+  // Sends out console text still held back.
+  virtual void console_flush() {}
 
   // A block of size bytes for a stream buffer, or nullptr when none can be had.
   virtual std::uint8_t* allocate_buffer(std::size_t size) = 0;
@@ -78,6 +102,11 @@ void set_platform(Platform& p);
 
 // The operating system's own platform.
 Platform& system_platform();
+
+// The command line as one text, for systems that keep it that way; the tool
+// then cuts its parameters from it by its own rules. std::nullopt where the
+// system hands the parameters to main already split.
+std::optional<std::string> system_command_line();
 
 // Readies the process for a run: a closed or broken standard output must not
 // end it, and a file the tool opens must never take the place of a standard

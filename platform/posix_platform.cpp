@@ -3,6 +3,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,9 +45,11 @@ public:
     if (fd < 0) {
       return INVALID_HANDLE;
     }
-    // A directory opens for reading here, but it is no file to read.
+    // A directory opens for reading here, but it is no file to read. (One
+    // cannot be opened for writing at all.)
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (mode == OpenMode::READ_EXISTING &&
+        (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
       ::close(fd);
       return INVALID_HANDLE;
     }
@@ -112,6 +116,45 @@ public:
   char path_separator() const override { return '/'; }
 
   void console_write(std::string_view text) override {
+    if (!held_.has_value()) {
+      held_.emplace();
+      if (::isatty(STDOUT_FILENO) == 0) {
+        held_->reserve(CONSOLE_HOLD_SIZE);
+      }
+    }
+    // A terminal sees every message at once; a pipe or file gets the text
+    // in blocks, which spares a system call per extracted file.
+    if (held_->capacity() < CONSOLE_HOLD_SIZE) {
+      write_out(text);
+      return;
+    }
+    if (held_->size() + text.size() > CONSOLE_HOLD_SIZE) {
+      console_flush();
+    }
+    if (text.size() >= CONSOLE_HOLD_SIZE) {
+      write_out(text);
+    } else {
+      held_->append(text);
+    }
+  }
+
+  void console_flush() override {
+    if (held_.has_value() && !held_->empty()) {
+      write_out(*held_);
+      held_->clear();
+    }
+  }
+
+  std::uint8_t* allocate_buffer(std::size_t size) override {
+    return static_cast<std::uint8_t*>(std::malloc(size));
+  }
+
+  void free_buffer(std::uint8_t* buffer) override { std::free(buffer); }
+
+private:
+  static constexpr std::size_t CONSOLE_HOLD_SIZE = 4096;
+
+  static void write_out(std::string_view text) {
     const char* p = text.data();
     std::size_t left = text.size();
     while (left > 0) {
@@ -127,11 +170,9 @@ public:
     }
   }
 
-  std::uint8_t* allocate_buffer(std::size_t size) override {
-    return static_cast<std::uint8_t*>(std::malloc(size));
-  }
-
-  void free_buffer(std::uint8_t* buffer) override { std::free(buffer); }
+  // Console text not yet written; unset until the first message, when
+  // the kind of standard output is known. No capacity: not held back.
+  std::optional<std::string> held_;
 };
 
 } // namespace
@@ -141,9 +182,15 @@ Platform& system_platform() {
   return instance;
 }
 
+std::optional<std::string> system_command_line() {
+  return std::nullopt; // main's arguments come split already
+}
+
 void prepare_process() {
-  // A reader that goes away must not kill the run; writes then just fail.
+  // A reader that goes away must not kill the run, nor a limit on file
+  // sizes: the write that fails is reported like any other.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   // Keep descriptors 0 to 2 taken, so that neither the image nor an output
   // file can become "standard output" and receive the console text.
   for (int fd = 0; fd <= 2; ++fd) {

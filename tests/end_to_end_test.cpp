@@ -100,7 +100,9 @@ Result run_argv(const fs::path& dir, const std::vector<std::string>& args,
     if (launch.file_size_limit != RLIM_INFINITY) {
       const rlimit limit{launch.file_size_limit, launch.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
-      ::signal(SIGXFSZ, SIG_IGN);
+      // Left at its default, the signal would end the run: the tool must
+      // see to it itself.
+      ::signal(SIGXFSZ, SIG_DFL);
     }
     if (::chdir(cwd.c_str()) == 0) {
       ::execve(VETRIK_BINARY, argv.data(), environ);
@@ -367,6 +369,21 @@ TEST_F(EndToEnd, AFailedWriteIsReportedAndTheNextFileIsStillExtracted) {
   const Bytes written = read_bytes(at("big       .B"));
   EXPECT_LE(written.size(), 1000U);
   EXPECT_TRUE(std::equal(written.begin(), written.end(), big.begin()));
+}
+
+TEST_F(EndToEnd, ManyFilesAreReportedInTapeOrderThroughAPipe) {
+  Bytes image;
+  std::string expected;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "n" + std::to_string(i);
+    append(image, tape_file(name, pattern(3, static_cast<std::uint32_t>(i))));
+    expected +=
+        "Extracting " + name + std::string(10 - name.size(), ' ') + ".B\r\n";
+  }
+  const Result r = run_on(image);
+  EXPECT_EQ(r.out, expected + "done!");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(files().size(), 400U);
 }
 
 } // namespace
