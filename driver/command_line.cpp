@@ -1,6 +1,8 @@
 // Command-line tokens, taken either from one text or from main's arguments.
 #include "driver/command_line.h"
 
+#include "platform/platform.h"
+
 namespace vetrik {
 
 namespace {
@@ -46,6 +48,14 @@ void command_line_from_arguments(int argc, const char* const* argv) {
     list.emplace_back(argv[i]);
   }
   command_line_set(std::move(list));
+}
+
+void command_line_from_system(int argc, const char* const* argv) {
+  if (std::optional<std::string> text = system_command_line()) {
+    command_line_set(split_command_line(*text));
+  } else {
+    command_line_from_arguments(argc, argv);
+  }
 }
 
 std::int32_t parameter_count() {

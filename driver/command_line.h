@@ -23,6 +23,10 @@ void command_line_set(std::vector<std::string> tokens);
 // Takes the tokens from the arguments the system handed to main.
 void command_line_from_arguments(int argc, const char* const* argv);
 
+// Takes the tokens from the system's command line text where the system keeps
+// one (split by split_command_line), otherwise from main's arguments.
+void command_line_from_system(int argc, const char* const* argv);
+
 // The number of tokens less one: -1 when there is not even a program name.
 std::int32_t parameter_count();
 

@@ -5,6 +5,6 @@
 
 int main(int argc, char** argv) {
   vetrik::prepare_process();
-  vetrik::command_line_from_arguments(argc, argv);
+  vetrik::command_line_from_system(argc, argv);
   return vetrik::run_extraction();
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace vetrik {
 
@@ -287,13 +288,20 @@ std::int64_t path_size(std::string_view path) {
   if (path.empty()) {
     return SIZE_MISSING;
   }
+  // A drive is asked about as it stands, separator and all: C:\ names the
+  // volume's root.
+  if (const std::optional<bool> drive = platform().find_drive(path)) {
+    return *drive ? SIZE_DIRECTORY : SIZE_MISSING;
+  }
   const char separator = platform().path_separator();
   while (!path.empty() && path.back() == separator) {
     path.remove_suffix(1);
   }
   const EntryInfo entry = platform().find_entry(std::string(path));
   if (!entry.found) {
-    return SIZE_MISSING;
+    // Only a directory counts when a search could not see the entry.
+    return platform().find_unlisted_directory(path) ? SIZE_DIRECTORY
+                                                    : SIZE_MISSING;
   }
   if (entry.directory) {
     return SIZE_DIRECTORY;

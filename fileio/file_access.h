@@ -69,8 +69,10 @@ void file_close_all();
 
 // What is at path: its size in bytes for a file (0 or more), SIZE_DIRECTORY
 // for a directory, SIZE_MISSING when nothing is there. A symbolic link is
-// never followed and counts as a file of at least 1 byte. Separators at the
-// end of path are ignored; so is anything past PATH_WORK_LIMIT characters.
+// never followed and counts as a file of at least 1 byte, and so does a name
+// the system keeps for a device. Separators at the end of path are ignored;
+// so is anything past PATH_WORK_LIMIT characters. Where the system has
+// drives, a drive (C: or C:\) is SIZE_DIRECTORY when its volume exists.
 std::int64_t path_size(std::string_view path);
 
 } // namespace vetrik

@@ -1,0 +1,280 @@
+// The platform on Windows: Win32 handles stand behind handles, paths cross
+// into the system as UTF-16, and the console gets UTF-16 or, when standard
+// output is a pipe or a file, UTF-8.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// windows.h defines the dispositions as macros, which would rewrite the
+// members of OpenMode that share their names.
+namespace {
+constexpr DWORD DISPOSITION_CREATE_ALWAYS = CREATE_ALWAYS;
+constexpr DWORD DISPOSITION_TRUNCATE_EXISTING = TRUNCATE_EXISTING;
+} // namespace
+#undef CREATE_ALWAYS
+#undef TRUNCATE_EXISTING
+
+#include "platform/platform.h"
+
+namespace vetrik {
+
+namespace {
+
+// Text inside the tool is UTF-8; the wide calls take UTF-16.
+std::wstring wide(std::string_view text) {
+  if (text.empty()) {
+    return {};
+  }
+  const int size = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  if (n <= 0) {
+    return {};
+  }
+  std::wstring result(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, result.data(), n);
+  return result;
+}
+
+std::string narrow(std::wstring_view text) {
+  if (text.empty()) {
+    return {};
+  }
+  const int size = static_cast<int>(text.size());
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0,
+                                    nullptr, nullptr);
+  if (n <= 0) {
+    return {};
+  }
+  std::string result(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, result.data(), n, nullptr,
+                      nullptr);
+  return result;
+}
+
+HANDLE native(Handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+char upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Windows opens a device instead of a file for the last component CON, PRN,
+// AUX, NUL, COM1 to COM9 or LPT1 to LPT9, in any case, also with spaces after
+// it and with any extension: "nul .txt" and "Con.B" are the console and
+// the null device.
+bool is_device_name(std::string_view path) {
+  const std::size_t start = path.find_last_of("\\/:");
+  std::string_view name =
+      start == std::string_view::npos ? path : path.substr(start + 1);
+  name = name.substr(0, name.find('.'));
+  while (!name.empty() && name.back() == ' ') {
+    name.remove_suffix(1);
+  }
+  std::string key;
+  for (char c : name) {
+    key += upper(c);
+  }
+  if (key == "CON" || key == "PRN" || key == "AUX" || key == "NUL") {
+    return true;
+  }
+  return key.size() == 4 &&
+         (key.starts_with("COM") || key.starts_with("LPT")) && key[3] >= '1' &&
+         key[3] <= '9';
+}
+
+// GetDriveTypeW: 0 and 1 say that the path names no volume root.
+bool is_volume_root(const std::wstring& path) {
+  return GetDriveTypeW(path.c_str()) > DRIVE_NO_ROOT_DIR;
+}
+
+class Win32Platform final : public Platform {
+public:
+  // Standard output is taken once, at start-up, as the system handed it over.
+  Win32Platform() : out_(GetStdHandle(STD_OUTPUT_HANDLE)) {
+    DWORD mode = 0;
+    console_ = GetConsoleMode(out_, &mode) != 0;
+  }
+
+  Handle create_file(const std::string& path, OpenMode mode) override {
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    switch (mode) {
+    case OpenMode::READ_EXISTING:
+      break;
+    case OpenMode::CREATE_ALWAYS:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = DISPOSITION_CREATE_ALWAYS;
+      break;
+    case OpenMode::TRUNCATE_EXISTING:
+      access = GENERIC_WRITE;
+      disposition = DISPOSITION_TRUNCATE_EXISTING;
+      attributes = 0;
+      break;
+    }
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused here.
+    const HANDLE handle =
+        CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ, nullptr,
+                    disposition, attributes, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      return INVALID_HANDLE;
+    }
+    // Output goes to files only: a device name that slipped past the name
+    // search would send a payload to a printer or a serial line.
+    if (mode != OpenMode::READ_EXISTING &&
+        GetFileType(handle) != FILE_TYPE_DISK) {
+      CloseHandle(handle);
+      return INVALID_HANDLE;
+    }
+    return reinterpret_cast<Handle>(handle);
+  }
+
+  bool read_file(Handle handle, void* destination, std::uint32_t count,
+                 std::uint32_t* count_read) override {
+    DWORD got = 0;
+    const bool ok =
+        ReadFile(native(handle), destination, count, &got, nullptr) != 0;
+    *count_read = ok ? got : 0;
+    return ok;
+  }
+
+  bool write_file(Handle handle, const void* source, std::uint32_t count,
+                  std::uint32_t* count_written) override {
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(native(handle), source, count, &written, nullptr) != 0;
+    *count_written = ok ? written : 0;
+    return ok;
+  }
+
+  void set_file_pointer(Handle handle, std::int32_t distance) override {
+    SetFilePointer(native(handle), distance, nullptr, FILE_CURRENT);
+  }
+
+  bool close_handle(Handle handle) override {
+    return CloseHandle(native(handle)) != 0;
+  }
+
+  EntryInfo find_entry(const std::string& path) override {
+    EntryInfo info;
+    if (path.empty()) {
+      return info;
+    }
+    // A device is never free, and never written to.
+    if (is_device_name(path)) {
+      info.found = info.link = true;
+      return info;
+    }
+    WIN32_FIND_DATAW data{};
+    const HANDLE search = FindFirstFileW(wide(path).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+      return info;
+    }
+    FindClose(search);
+    const DWORD attributes = data.dwFileAttributes;
+    info.found = true;
+    // A symbolic link or junction counts as taken, even one to a directory.
+    info.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    info.directory = !info.link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                data.nFileSizeLow;
+    return info;
+  }
+
+  std::optional<bool> find_drive(std::string_view path) override {
+    std::wstring root = wide(path);
+    if ((root.size() != 2 && root.size() != 3) || root[1] != L':') {
+      return std::nullopt;
+    }
+    if (root.size() == 2) {
+      root += L'\\';
+    }
+    return is_volume_root(root);
+  }
+
+  bool find_unlisted_directory(std::string_view path) override {
+    // Share roots and the parents of roots are found by their attributes,
+    // and failing those by the volume they may name.
+    if (!path.starts_with("\\\\") && !path.starts_with("..")) {
+      return false;
+    }
+    const std::wstring wide_path = wide(path);
+    const DWORD attributes = GetFileAttributesW(wide_path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    return is_volume_root(wide_path);
+  }
+
+  char path_separator() const override { return '\\'; }
+
+  void console_write(std::string_view text) override {
+    if (out_ == INVALID_HANDLE_VALUE || out_ == nullptr || text.empty()) {
+      return;
+    }
+    if (console_) {
+      const std::wstring units = wide(text);
+      write_all(units.data(), units.size(),
+                [this](const wchar_t* p, DWORD n, DWORD* done) {
+                  return WriteConsoleW(out_, p, n, done, nullptr) != 0;
+                });
+    } else {
+      // A pipe or a file gets UTF-8, so that scripts can read it.
+      write_all(text.data(), text.size(),
+                [this](const char* p, DWORD n, DWORD* done) {
+                  return WriteFile(out_, p, n, done, nullptr) != 0;
+                });
+    }
+  }
+
+  std::uint8_t* allocate_buffer(std::size_t size) override {
+    return static_cast<std::uint8_t*>(HeapAlloc(GetProcessHeap(), 0, size));
+  }
+
+  void free_buffer(std::uint8_t* buffer) override {
+    if (buffer != nullptr) {
+      HeapFree(GetProcessHeap(), 0, buffer);
+    }
+  }
+
+private:
+  // Writes n units with write, which may take fewer; stops at a failure.
+  template <typename Unit, typename Write>
+  static void write_all(const Unit* p, std::size_t n, Write write) {
+    while (n > 0) {
+      DWORD done = 0;
+      if (!write(p, static_cast<DWORD>(n), &done) || done == 0) {
+        return;
+      }
+      p += done;
+      n -= done;
+    }
+  }
+
+  HANDLE out_;
+  bool console_ = false;
+};
+
+} // namespace
+
+Platform& system_platform() {
+  static Win32Platform instance;
+  return instance;
+}
+
+std::optional<std::string> system_command_line() {
+  return narrow(GetCommandLineW());
+}
+
+void prepare_process() {
+  // A drive without a medium must fail the call that touches it rather than
+  // wait for someone to answer a dialog box.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // Take standard output now, before any file is opened.
+  system_platform();
+}
+
+} // namespace vetrik
