@@ -58,8 +58,9 @@ public:
   virtual bool close_handle(Handle handle) = 0;
 
   // Describes the entry at path; found is false when there is none. A name
-  // that the system keeps for a device is reported as a link: taken, and
-  // never to be written through.
+  // that the system keeps for a device is reported as a link, taken and never
+  // written through; or as a directory when it stays a device whatever is put
+  // before its extension.
   virtual EntryInfo find_entry(const std::string& path) = 0;
 
   // A path of the drive form, C: or C:\ (any first and third character),

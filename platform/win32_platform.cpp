@@ -61,28 +61,35 @@ char upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-// Windows opens a device instead of a file for the last component CON, PRN,
-// AUX, NUL, COM1 to COM9 or LPT1 to LPT9, in any case, also with spaces after
-// it and with any extension: "nul .txt" and "Con.B" are the console and
-// the null device.
-bool is_device_name(std::string_view path) {
+enum class DeviceName { NONE, UP_TO_EXTENSION, UP_TO_EARLIER_DOT };
+
+// Windows opens a device instead of a file when the last component, up to its
+// first dot and without the spaces before that dot, is CON, PRN, AUX, NUL,
+// COM1 to COM9 or LPT1 to LPT9, in any case: "nul .txt" and "Con.x.B" are
+// the null device and the console. When that first dot is also the last one,
+// a different text before the extension makes a file name of it.
+DeviceName device_name(std::string_view path) {
   const std::size_t start = path.find_last_of("\\/:");
-  std::string_view name =
+  const std::string_view name =
       start == std::string_view::npos ? path : path.substr(start + 1);
-  name = name.substr(0, name.find('.'));
-  while (!name.empty() && name.back() == ' ') {
-    name.remove_suffix(1);
+  const std::size_t dot = name.find('.');
+  std::string_view word = name.substr(0, dot);
+  while (!word.empty() && word.back() == ' ') {
+    word.remove_suffix(1);
   }
   std::string key;
-  for (char c : name) {
+  for (char c : word) {
     key += upper(c);
   }
-  if (key == "CON" || key == "PRN" || key == "AUX" || key == "NUL") {
-    return true;
+  const bool device =
+      key == "CON" || key == "PRN" || key == "AUX" || key == "NUL" ||
+      (key.size() == 4 && (key.starts_with("COM") || key.starts_with("LPT")) &&
+       key[3] >= '1' && key[3] <= '9');
+  if (!device) {
+    return DeviceName::NONE;
   }
-  return key.size() == 4 &&
-         (key.starts_with("COM") || key.starts_with("LPT")) && key[3] >= '1' &&
-         key[3] <= '9';
+  return dot == name.rfind('.') ? DeviceName::UP_TO_EXTENSION
+                                : DeviceName::UP_TO_EARLIER_DOT;
 }
 
 // GetDriveTypeW: 0 and 1 say that the path names no volume root.
@@ -163,9 +170,14 @@ public:
     if (path.empty()) {
       return info;
     }
-    // A device is never free, and never written to.
-    if (is_device_name(path)) {
-      info.found = info.link = true;
+    // A device is never free, and never written to. When every numbered
+    // name would be the same device, it passes for a directory instead: the
+    // name search then ends at once, and the create is refused.
+    if (const DeviceName device = device_name(path);
+        device != DeviceName::NONE) {
+      info.found = true;
+      info.link = device == DeviceName::UP_TO_EXTENSION;
+      info.directory = !info.link;
       return info;
     }
     WIN32_FIND_DATAW data{};
