@@ -57,14 +57,14 @@ TEST_F(EndToEndWin32, DeviceNamesAreTakenSoTheFileGetsANumber) {
   EXPECT_EQ(files(), left);
 }
 
-// "con.x     (1).B" is the console as much as "con.x     .B": no name can be
-// had, and the run goes on with the next file.
+// "nul.x     (1).B" is the null device as much as "nul.x     .B": no file of
+// that name can be made, and the run goes on with the next one.
 TEST_F(EndToEndWin32, ADeviceNameBeforeAnEarlierDotIsAWriteError) {
-  Bytes image = tape_file("con.x", pattern(5));
+  Bytes image = tape_file("nul.x", pattern(5));
   append(image, tape_file("next", pattern(6)));
   write_bytes(at("tape.tap"), image);
   const Result r = run_tool(dir_.path(), {"vetrik", "tape.tap"});
-  EXPECT_EQ(r.out, "Write Error con.x     .BExtracting next      .B\r\ndone!");
+  EXPECT_EQ(r.out, "Write Error nul.x     .BExtracting next      .B\r\ndone!");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(files().size(), 2U);
 }
