@@ -19,7 +19,12 @@ enum class Stdout { CAPTURED, BROKEN_PIPE, CLOSED };
 struct Launch {
   Stdout out = Stdout::CAPTURED;     // CLOSED closes standard input as well
   std::uint64_t file_size_limit = 0; // bytes a file may grow to; 0: no limit
+  // POSIX: when started as root, run as the user nobody, so that file
+  // permissions count; the status is UNPRIVILEGED_FAILED when that fails.
+  bool unprivileged = false;
 };
+
+inline constexpr int UNPRIVILEGED_FAILED = 125;
 
 struct Result {
   std::string out;

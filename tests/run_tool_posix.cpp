@@ -2,6 +2,7 @@
 #include "tests/run_tool.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -48,6 +49,12 @@ Result run_tool(const std::filesystem::path& dir,
       ::signal(SIGXFSZ, SIG_DFL);
     }
     if (::chdir(cwd.c_str()) == 0) {
+      constexpr uid_t NOBODY = 65534;
+      if (launch.unprivileged && ::geteuid() == 0 &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 ||
+           ::setuid(NOBODY) != 0)) {
+        ::_exit(UNPRIVILEGED_FAILED);
+      }
       ::execve(VETRIK_BINARY, argv.data(), environ);
     }
     ::_exit(127);

@@ -1,0 +1,54 @@
+// Rules every run of the tool keeps on the in-memory platform, whatever the
+// image holds and whatever call the platform fails. The fuzzer checks them on
+// every input, the fault-injection tests after every injected failure.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+#include "platform/fake_platform.h"
+#include "tests/tape_builder.h"
+
+namespace vetrik {
+
+// The entries of the directory a run starts in, the image left out.
+struct Directory {
+  std::map<std::string, tape::Bytes> files;
+  std::set<std::string> directories;
+  std::map<std::string, std::uint64_t> links;
+  std::map<std::string, std::uint64_t> huge_files;
+};
+
+// Puts the entries of directory into fake.
+void directory_install(const Directory& directory, FakePlatform& fake);
+
+struct ExtractionRun {
+  const tape::Bytes& image;
+  const std::string& image_path; // the image's name in the fake
+  const Directory& before;
+  const FakePlatform& after;
+  int status;
+  // A read of the image may have failed: the run may then stop at any pair,
+  // with any message, and the file being copied may hold fewer bytes.
+  bool reads_may_fail = false;
+};
+
+// Checks a finished run against what its image dictates:
+// - the console holds, for each stored file in tape order, "Extracting F"
+//   CR LF (perhaps followed by "Write Error F") or "Write Error F" alone,
+//   where F is the header's name made safe, perhaps numbered, with its
+//   extension; then the message that ended the loop, if any; then "done!";
+//   or only "cannot read " and the path when the image could not be opened;
+// - the exit status is 0 exactly when nothing but "Extracting" lines came
+//   before "done!";
+// - a file reported as extracted and not followed by "Write Error" holds
+//   exactly its payload bytes (those present, when the image ends inside it);
+// - every path created is a plain name, every new file was reported, and no
+//   file of at least one byte, directory or link that was there is touched;
+// - no handle or buffer is left over.
+// Returns "" when every rule holds, else a description of the first broken.
+std::string extraction_violation(const ExtractionRun& run);
+
+} // namespace vetrik
