@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing vetrik needs, when it is missing.
+# Installs what building and testing vetrik needs, when it is missing, and
+# any further Debian packages named as arguments.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev)
+packages=(cmake ninja-build g++ libgtest-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,0 +1,96 @@
+// Fuzzes the whole run of the tool on an image held in memory, in a directory
+// where some output names are already taken, with at most one platform call
+// made to fail. Every input must keep the rules of extraction_violation.
+//
+// Input: one byte choosing the failure (see inject_failure), then the image.
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/command_line.h"
+#include "driver/extraction.h"
+#include "fileio/file_access.h"
+#include "platform/fake_platform.h"
+#include "tests/extraction_invariants.h"
+
+namespace vetrik {
+namespace {
+
+const std::string IMAGE_PATH = "t.tap";
+
+// Names the seed tapes use, so that runs meet every kind of taken name.
+const Directory& taken_directory() {
+  static const Directory directory{
+      .files = {{"taken     .B", {7}},
+                {"taken     (3).B", {}},
+                {"empty     .B", {}}},
+      .directories = {"taken     (2).B", "folder    .B"},
+      .links = {{"taken     (1).B", 0}, {"link      .B", 0}},
+      .huge_files = {{"huge      .C", 1ULL << 40}}};
+  return directory;
+}
+
+// The low 3 bits of control pick the kind of failure, the rest which call of
+// that kind fails (1 to 32). Returns whether a read of the image may fail.
+bool inject_failure(FakePlatform& fake, std::uint8_t control) {
+  const int n = control / 8 + 1;
+  switch (control % 8) {
+  case 1:
+    fake.fail(CallKind::WRITE, n);
+    return false;
+  case 2:
+    fake.shorten_write(n);
+    return false;
+  case 3:
+    fake.fail(CallKind::READ, n);
+    return true;
+  case 4:
+    fake.fail(CallKind::CLOSE, n);
+    return false;
+  case 5:
+    fake.fail(CallKind::CREATE, n); // the first opens the image
+    return false;
+  case 6:
+    fake.fail(CallKind::ALLOCATE, n);
+    return false;
+  case 7:
+    fake.allocations_fail = true;
+    return false;
+  default:
+    return false;
+  }
+}
+
+} // namespace
+} // namespace vetrik
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  vetrik::command_line_set({"vetrik", vetrik::IMAGE_PATH});
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  using namespace vetrik;
+  const std::uint8_t control = size > 0 ? data[0] : 0;
+  const tape::Bytes image(data + (size > 0 ? 1 : 0), data + size);
+
+  FakePlatform fake;
+  fake.install();
+  fake.calls.reserve(256);
+  directory_install(taken_directory(), fake);
+  fake.files[IMAGE_PATH] = image;
+  const bool reads_may_fail = inject_failure(fake, control);
+  const int status = run_extraction();
+  // Give back the records of the file table now rather than in the next run,
+  // so that the fuzzer does not take them for a leak of this one.
+  file_table() = SlotTable{};
+
+  const std::string violation = extraction_violation(
+      {image, IMAGE_PATH, taken_directory(), fake, status, reads_may_fail});
+  if (!violation.empty()) {
+    std::fprintf(stderr, "%s\nexit status %d, console:\n%s\n",
+                 violation.c_str(), status, fake.console.c_str());
+    std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,124 @@
+// Writes the seed corpus of the fuzz targets: small tapes made by the tape
+// builder, command lines and naming runs. Usage: make_fuzz_seeds CORPUS_DIR
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/tape_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vetrik::tape::Bytes;
+namespace tape = vetrik::tape;
+
+void write(const fs::path& path, const Bytes& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) {
+    tape::append(out, part);
+  }
+  return out;
+}
+
+// The extraction target reads a failure choice before the image: low 3 bits
+// the kind of call, the rest which call of that kind (0 for the first).
+Bytes with_failure(std::uint8_t kind, std::uint8_t call, const Bytes& image) {
+  return joined({{static_cast<std::uint8_t>(kind + 8 * call)}, image});
+}
+
+void extraction_seeds(const fs::path& dir) {
+  const Bytes two = joined({tape::tape_file("hello", tape::pattern(40, 1)),
+                            tape::tape_file("code", tape::pattern(30, 2), 3)});
+  const Bytes taken_names =
+      joined({tape::tape_file("taken", tape::pattern(9, 3)),
+              tape::tape_file("taken", tape::pattern(8, 4)),
+              tape::tape_file("taken", {}), tape::tape_file("empty", {1, 2}),
+              tape::tape_file("folder", {3}), tape::tape_file("link", {4}),
+              tape::tape_file("huge", {5}, 3)});
+  const Bytes odd_names =
+      joined({tape::tape_file("a/b:c*?<>|", {6}, 200),
+              tape::tape_file(std::string("\0\x01\xff\x7f\"\\..", 8), {7}, 1)});
+  Bytes short_blocks = tape::header_block("short");
+  for (std::uint8_t length : {0, 1, 2}) {
+    tape::append(short_blocks, {length, 0, 0xFF, 0xFF});
+    tape::append(short_blocks, tape::header_block("short"));
+  }
+  short_blocks.resize(short_blocks.size() - tape::HEADER_SIZE);
+  const Bytes big = joined({tape::tape_file("big", tape::pattern(5000, 5)),
+                            tape::tape_file("after", tape::pattern(20, 6))});
+  Bytes bad_header = two;
+  bad_header[tape::HEADER_CHECKSUM_OFFSET] ^= 1;
+  Bytes bad_data = two;
+  bad_data.back() ^= 1;
+  Bytes not_header = two;
+  not_header[tape::HEADER_FLAG_OFFSET] = 1;
+
+  write(dir / "two_files", with_failure(0, 0, two));
+  write(dir / "taken_names", with_failure(0, 0, taken_names));
+  write(dir / "same_names_numbered",
+        with_failure(
+            0, 0,
+            joined({tape::tape_file("same", {1}), tape::tape_file("same", {2}),
+                    tape::tape_file("same", {3})})));
+  write(dir / "odd_names", with_failure(0, 0, odd_names));
+  write(dir / "short_blocks", with_failure(0, 0, short_blocks));
+  write(dir / "several_buffers", with_failure(0, 0, big));
+  write(dir / "truncated_data",
+        with_failure(0, 0, Bytes(big.begin(), big.begin() + 3000)));
+  write(dir / "truncated_header", with_failure(0, 0, joined({two, {19}})));
+  write(dir / "bad_header_checksum", with_failure(0, 0, bad_header));
+  write(dir / "bad_data_checksum", with_failure(0, 0, bad_data));
+  write(dir / "not_a_header", with_failure(0, 0, not_header));
+  write(dir / "empty", with_failure(0, 0, {}));
+  write(dir / "write_fails", with_failure(1, 1, big));
+  write(dir / "write_short", with_failure(2, 0, two));
+  write(dir / "read_fails", with_failure(3, 2, big));
+  write(dir / "close_fails", with_failure(4, 0, two));
+  write(dir / "create_fails", with_failure(5, 1, two));
+  write(dir / "image_unbuffered", with_failure(6, 0, big));
+  write(dir / "all_unbuffered", with_failure(7, 0, big));
+}
+
+Bytes text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+void command_line_seeds(const fs::path& dir) {
+  write(dir / "plain", text("vetrik a.tap"));
+  write(dir / "quoted", text("  \"C:\\my tapes\\a.tap\"  x  "));
+  write(dir / "unclosed", text("p \"a  b "));
+  write(dir / "inner_quote", text("p a\"b c\"\"\""));
+}
+
+// Naming input: 10 name bytes, a type, then (operation, counter) pairs:
+// operation % 6 adds a file with data, an empty file, a directory or a link
+// (0 to 3), or searches and creates (4) or only searches (5).
+void naming_seeds(const fs::path& dir) {
+  write(
+      dir / "taken_then_numbered",
+      joined({text("taken     "), {0}, {0, 0, 3, 1, 2, 2, 4, 1, 4, 0, 4, 1}}));
+  write(dir / "odd_name", joined({text("a/b:\x01\xff\x7f\"<>"),
+                                  {200},
+                                  {1, 0, 5, 0, 0, 0, 4, 1, 1, 2, 4, 0, 4, 1}}));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    return 2;
+  }
+  const fs::path root = argv[1];
+  extraction_seeds(root / "extraction");
+  command_line_seeds(root / "command_line");
+  naming_seeds(root / "naming");
+  return 0;
+}
