@@ -16,7 +16,9 @@ namespace vetrik {
 namespace {
 
 constexpr std::string_view FORBIDDEN = ":/?*<>|\\\"";
-constexpr std::size_t MAX_OPERATIONS = 64;
+// Each search without remembered counters looks at every numbered name
+// before the free one, so a run costs the square of its operations.
+constexpr std::size_t MAX_OPERATIONS = 32;
 
 // Checks one rendered name byte: itself for 32 to 127, else "(value)".
 bool rendered_right(std::uint8_t byte, const std::string& text) {
@@ -47,9 +49,14 @@ public:
 
   // The path of the plain name (counter 0) or of a numbered one.
   std::string path(int counter) const {
-    return (counter == 0 ? name_
-                         : name_ + "(" + std::to_string(counter) + ")") +
-           extension_;
+    std::string path = name_;
+    if (counter != 0) {
+      path += '(';
+      path += std::to_string(counter);
+      path += ')';
+    }
+    path += extension_;
+    return path;
   }
 
   bool exists(const std::string& path) const {
