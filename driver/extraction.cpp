@@ -217,9 +217,13 @@ int run_extraction() {
   } else {
     Extraction extraction;
     extraction.walk();
+    // A read error looks like the end of the image, but the image was not
+    // read to its end: whatever followed is missing.
+    const bool unread_rest = file_read_failed(IMAGE);
     file_close(IMAGE);
     console_print(DONE);
-    status = extraction.failed() ? EXIT_INCOMPLETE : EXIT_COMPLETE;
+    status =
+        extraction.failed() || unread_rest ? EXIT_INCOMPLETE : EXIT_COMPLETE;
   }
   file_close_all();
   console_finish();

@@ -59,14 +59,19 @@ std::int32_t stream_read(FileSlot& slot, std::uint8_t* destination,
   const std::int32_t need = n - k;
   std::uint32_t got = 0;
   if (need >= slot.buffer_size) {
-    platform().read_file(slot.handle, destination + k,
-                         static_cast<std::uint32_t>(need), &got);
+    if (!platform().read_file(slot.handle, destination + k,
+                              static_cast<std::uint32_t>(need), &got)) {
+      slot.read_failed = true;
+    }
     slot.remaining = 0;
     return k + static_cast<std::int32_t>(std::min<std::uint32_t>(
                    got, static_cast<std::uint32_t>(need)));
   }
-  platform().read_file(slot.handle, slot.buffer,
-                       static_cast<std::uint32_t>(slot.buffer_size), &got);
+  if (!platform().read_file(slot.handle, slot.buffer,
+                            static_cast<std::uint32_t>(slot.buffer_size),
+                            &got)) {
+    slot.read_failed = true;
+  }
   slot.filled = static_cast<std::int32_t>(std::min<std::uint32_t>(
       got, static_cast<std::uint32_t>(slot.buffer_size)));
   slot.remaining = slot.filled;
@@ -120,8 +125,10 @@ std::int32_t slot_read(FileSlot& slot, std::uint8_t* destination,
     return stream_read(slot, destination, n);
   }
   std::uint32_t got = 0;
-  platform().read_file(slot.handle, destination, static_cast<std::uint32_t>(n),
-                       &got);
+  if (!platform().read_file(slot.handle, destination,
+                            static_cast<std::uint32_t>(n), &got)) {
+    slot.read_failed = true;
+  }
   return static_cast<std::int32_t>(
       std::min<std::uint32_t>(got, static_cast<std::uint32_t>(n)));
 }
@@ -210,7 +217,11 @@ std::int32_t file_eof(std::int32_t number) {
     return 1;
   }
   std::uint32_t got = 0;
-  if (!platform().read_file(slot->handle, &scratch, 1, &got) || got == 0) {
+  if (!platform().read_file(slot->handle, &scratch, 1, &got)) {
+    slot->read_failed = true;
+    return -1;
+  }
+  if (got == 0) {
     return -1;
   }
   platform().set_file_pointer(slot->handle, -1);
@@ -257,6 +268,11 @@ std::int32_t file_write(std::int32_t number, const std::uint8_t* source,
                         std::int32_t n) {
   FileSlot* slot = slot_table_lookup(table, number);
   return slot == nullptr ? 0 : slot_write(*slot, source, n);
+}
+
+bool file_read_failed(std::int32_t number) {
+  const FileSlot* slot = slot_table_lookup(table, number);
+  return slot != nullptr && slot->read_failed;
 }
 
 bool file_close(std::int32_t number) {

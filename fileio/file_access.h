@@ -59,6 +59,10 @@ std::int32_t file_read(std::int32_t number, std::uint8_t* destination,
 std::int32_t file_write(std::int32_t number, const std::uint8_t* source,
                         std::int32_t n);
 
+// Whether a read of the open file number failed with an error, as opposed to
+// reaching the end; false for a number not open.
+bool file_read_failed(std::int32_t number);
+
 // Writes out what is buffered and closes the file. Returns false when some
 // of its output did not reach the system (a short or failed write, or a
 // failed close); true otherwise, also for a number not open.

@@ -22,6 +22,9 @@ struct FileSlot {
   // Set when the system took fewer bytes than it was given, or failed to
   // close the file; data written through this slot is then incomplete.
   bool write_failed = false;
+  // Set when the system reported an error on a read: what follows in the
+  // file was never seen, though reads now look like the end of it.
+  bool read_failed = false;
 };
 
 } // namespace vetrik

@@ -29,8 +29,9 @@ void FakePlatform::shorten_write(int n) {
 
 bool FakePlatform::log(FakeCall call) {
   const int number = ++counts_[call.kind];
+  call.failed = failing_[call.kind].count(number) != 0;
   calls.push_back(std::move(call));
-  return failing_[calls.back().kind].count(number) != 0;
+  return calls.back().failed;
 }
 
 std::vector<FakeCall> FakePlatform::calls_of(CallKind kind) const {

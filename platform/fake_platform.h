@@ -29,6 +29,7 @@ struct FakeCall {
   std::int64_t amount =
       0; // bytes asked for (READ, WRITE, ALLOCATE) or distance (SEEK)
   std::int64_t result = 0; // bytes moved (READ, WRITE)
+  bool failed = false;     // made to fail on request
 };
 
 class FakePlatform final : public Platform {

@@ -371,6 +371,13 @@ std::string extraction_violation(const ExtractionRun& run) {
     return "the console does not end with done! after the last message: " +
            std::string(console.rest().substr(0, 80));
   }
+  // A failed read of the image leaves its rest unread: never a clean run.
+  const auto& calls = run.after.calls;
+  if (std::any_of(calls.begin(), calls.end(), [](const FakeCall& call) {
+        return call.kind == CallKind::READ && call.failed;
+      })) {
+    problem = true;
+  }
   if (run.status != (problem ? 1 : 0)) {
     return "exit status " + std::to_string(run.status) +
            " disagrees with the messages";

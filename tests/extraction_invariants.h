@@ -42,7 +42,7 @@ struct ExtractionRun {
 //   extension; then the message that ended the loop, if any; then "done!";
 //   or only "cannot read " and the path when the image could not be opened;
 // - the exit status is 0 exactly when nothing but "Extracting" lines came
-//   before "done!";
+//   before "done!" and no read of the image failed;
 // - a file reported as extracted and not followed by "Write Error" holds
 //   exactly its payload bytes (those present, when the image ends inside it);
 // - every path created is a plain name, every new file was reported, and no
