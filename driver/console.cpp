@@ -13,4 +13,12 @@ void console_finish() {
   platform().console_flush();
 }
 
+InterruptsDeferred::InterruptsDeferred() {
+  platform().defer_interrupts();
+}
+
+InterruptsDeferred::~InterruptsDeferred() {
+  platform().allow_interrupts();
+}
+
 } // namespace vetrik

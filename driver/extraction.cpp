@@ -125,18 +125,17 @@ private:
       console_print(std::string(TRUNCATED_DATA) + name);
       return Pass::STOP;
     }
-    FreeName free_name = find_free_name(name, extension, &taken_);
-    if (!free_name.found) {
-      console_print(std::string(DOUBLE_FILE) + name);
-      return Pass::STOP;
-    }
-    name = std::move(free_name.base_name);
-    const std::string file_name = name + extension;
     // Lengths 0, 1 and 2 carry no payload.
     const std::int32_t payload_length =
         std::max(0, std::int32_t{data_block_length} - DATA_BLOCK_OVERHEAD);
-
-    if (file_create(OUTPUT, file_name) == 0) {
+    const FreeName free_name = claim_output(name, extension);
+    name = free_name.base_name;
+    const std::string file_name = name + extension;
+    if (free_name.status == NameStatus::EXHAUSTED) {
+      console_print(std::string(DOUBLE_FILE) + name);
+      return Pass::STOP;
+    }
+    if (free_name.status == NameStatus::REFUSED) {
       console_print(std::string(WRITE_ERROR) + file_name);
       failed_ = true;
       // Step over the payload and its checksum, to the next header.
@@ -147,7 +146,6 @@ private:
       }
       return Pass::NEXT;
     }
-    console_print(std::string(EXTRACTING) + file_name + std::string(LINE_END));
     checksum ^= copy_payload(payload_length);
     if (!file_close(OUTPUT)) {
       console_print(std::string(WRITE_ERROR) + file_name);
@@ -163,6 +161,22 @@ private:
       return Pass::STOP;
     }
     return Pass::NEXT;
+  }
+
+  // Finds the output's name and creates it as file OUTPUT, and reports the
+  // file made. A request to end the run waits meanwhile: the report names
+  // every file on disk.
+  FreeName claim_output(const std::string& name, const std::string& extension) {
+    const InterruptsDeferred deferred;
+    const auto claim = [](const std::string& file_name, OpenMode mode) {
+      return file_create(OUTPUT, file_name, mode);
+    };
+    FreeName free_name = find_free_name(name, extension, claim, &history_);
+    if (free_name.status == NameStatus::CLAIMED) {
+      console_print(std::string(EXTRACTING) + free_name.base_name + extension +
+                    std::string(LINE_END));
+    }
+    return free_name;
   }
 
   // Copies length payload bytes from the image to the output in blocks, and
@@ -195,7 +209,7 @@ private:
   }
 
   ImageReader image_;
-  TakenCounters taken_;
+  NameHistory history_;
   // Room for the largest payload, so that one is copied in a single pass.
   std::vector<std::uint8_t> chunk_ =
       std::vector<std::uint8_t>(static_cast<std::size_t>(MAX_PAYLOAD));
@@ -221,6 +235,9 @@ int run_extraction() {
     // read to its end: whatever followed is missing.
     const bool unread_rest = file_read_failed(IMAGE);
     file_close(IMAGE);
+    if (unread_rest) {
+      console_print(std::string(CANNOT_READ) + image_path);
+    }
     console_print(DONE);
     status =
         extraction.failed() || unread_rest ? EXIT_INCOMPLETE : EXIT_COMPLETE;

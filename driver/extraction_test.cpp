@@ -181,10 +181,9 @@ TEST(WriteError, FailedCreateSkipsTheDataBlockAndGoesOn) {
   const Prepare directory = [](FakePlatform& fake) {
     fake.directories.insert(ONE_B);
   };
-  // Both ways of creating the file fail; the image was opened first.
+  // The system refuses the file; the image was opened first.
   const Prepare refused = [](FakePlatform& fake) {
     fake.fail(CallKind::CREATE, 2);
-    fake.fail(CallKind::CREATE, 3);
   };
   for (const Prepare& prepare : {directory, refused}) {
     const Outcome out = extract(TWO_FILES, prepare);
@@ -233,6 +232,65 @@ TEST(DoubleNames, TakenNameGetsACounterAndLinksAreNotWrittenThrough) {
   EXPECT_EQ(out.files, (Files{{second, ONE}}));
 }
 
+TEST(DoubleNames, AnEmptyFileThisRunMadeIsNeverReused) {
+  Bytes image;
+  for (int i = 0; i < 4; ++i) {
+    tape::append(image, tape::tape_file("z", {}));
+  }
+  const Outcome out = extract(image);
+  const std::string z = padded("z");
+  EXPECT_EQ(out.console, extracting(z + ".B") + extracting(z + "(1).B") +
+                             extracting(z + "(2).B") + extracting(z + "(3).B") +
+                             "done!");
+  EXPECT_EQ(out.files.size(), 4U);
+}
+
+TEST(DoubleNames, OnlyAnEmptyLeftoverOfTheUsersOwnIsReused) {
+  const std::string one_1 = padded("one") + "(1).B";
+  for (const auto& [what, prepare] : std::map<std::string, Prepare>{
+           {"another's", [](FakePlatform& f) { f.foreign_files = {ONE_B}; }},
+           {"held by another run",
+            [](FakePlatform& f) { f.held_files = {ONE_B}; }},
+           {"a FIFO", [](FakePlatform& f) { f.specials = {ONE_B}; }},
+           {"made meanwhile", [](FakePlatform& f) { f.appearing[ONE_B]; }}}) {
+    const Outcome out = extract(TWO_FILES, [&](FakePlatform& fake) {
+      fake.files[ONE_B] = {};
+      prepare(fake);
+      if (fake.specials.count(ONE_B) != 0 || fake.appearing.count(ONE_B)) {
+        fake.files.erase(ONE_B);
+      }
+    });
+    EXPECT_EQ(out.status, EXIT_COMPLETE) << what;
+    EXPECT_EQ(out.files.at(one_1), ONE) << what;
+    EXPECT_TRUE(out.files.count(ONE_B) == 0 || out.files.at(ONE_B).empty())
+        << what;
+  }
+  const Outcome out =
+      extract(TWO_FILES, [](FakePlatform& fake) { fake.files[ONE_B] = {}; });
+  EXPECT_EQ(out.files, (Files{{ONE_B, ONE}, {TWO_C, TWO}})) << "a leftover";
+}
+
+TEST(Interrupts, WaitBetweenMakingAFileAndReportingIt) {
+  const Outcome out = extract(TWO_FILES);
+  int made = 0;
+  for (std::size_t i = 0; i < out.calls.size(); ++i) {
+    const FakeCall& call = out.calls[i];
+    if (call.kind != CallKind::CREATE || call.path == "t.tap") {
+      continue;
+    }
+    ++made;
+    // Everything from the create up to its report line.
+    for (std::size_t j = i; j < out.calls.size(); ++j) {
+      EXPECT_TRUE(out.calls[j].deferred) << call.path;
+      if (out.calls[j].kind == CallKind::CONSOLE) {
+        break;
+      }
+    }
+  }
+  EXPECT_EQ(made, 2);
+  EXPECT_FALSE(out.calls.back().deferred);
+}
+
 TEST(SystemCalls, PayloadMovesInLargeCalls) {
   const Bytes big = tape::pattern(60000, 4);
   const Outcome out = extract(tape::tape_file("big", big));
@@ -245,6 +303,18 @@ TEST(SystemCalls, PayloadMovesInLargeCalls) {
   }
   EXPECT_LE(counts[CallKind::READ], 5);
   EXPECT_LE(counts[CallKind::WRITE], 4);
+}
+
+TEST(SystemCalls, AnImageArrivingInPiecesIsReadToItsEnd) {
+  const Bytes image =
+      joined(tape::tape_file("big", tape::pattern(9000)), TWO_FILES);
+  for (std::uint32_t piece : {1U, 7U, 1000U}) {
+    const Outcome out = extract(
+        image, [piece](FakePlatform& fake) { fake.read_piece = piece; });
+    EXPECT_EQ(out.status, EXIT_COMPLETE) << piece;
+    EXPECT_EQ(out.files.size(), 3U) << piece;
+    EXPECT_EQ(out.files.at(ONE_B), ONE) << piece;
+  }
 }
 
 TEST(SystemCalls, WithoutBuffersTheResultIsTheSame) {

@@ -18,26 +18,53 @@ void release_file(std::int32_t number) {
   file_close(number);
 }
 
+// One system write of count bytes. A write that takes fewer bytes, or fails,
+// marks the slot: its file is incomplete. Returns the count taken.
+std::int32_t system_write(FileSlot& slot, const std::uint8_t* source,
+                          std::int32_t count) {
+  std::uint32_t written = 0;
+  platform().write_file(slot.handle, source, static_cast<std::uint32_t>(count),
+                        &written);
+  if (written < static_cast<std::uint32_t>(count)) {
+    slot.write_failed = true;
+  }
+  return static_cast<std::int32_t>(
+      std::min<std::uint32_t>(written, static_cast<std::uint32_t>(count)));
+}
+
+// One system read of up to count bytes. A failure marks the slot and reads
+// as nothing. Returns the count read.
+std::int32_t system_read(FileSlot& slot, std::uint8_t* destination,
+                         std::int32_t count) {
+  std::uint32_t got = 0;
+  if (!platform().read_file(slot.handle, destination,
+                            static_cast<std::uint32_t>(count), &got)) {
+    slot.read_failed = true;
+    return 0;
+  }
+  return static_cast<std::int32_t>(
+      std::min<std::uint32_t>(got, static_cast<std::uint32_t>(count)));
+}
+
 // Writes out the pending output of a slot in write state, in one call even
 // when nothing is pending. Returns the count the system took.
 std::int32_t stream_flush(FileSlot& slot) {
   if (slot.reading != 0) {
     return 0;
   }
-  const std::int32_t pending = slot.buffer_size - slot.remaining;
-  std::uint32_t written = 0;
-  platform().write_file(slot.handle, slot.buffer,
-                        static_cast<std::uint32_t>(pending), &written);
-  if (written < static_cast<std::uint32_t>(pending)) {
-    slot.write_failed = true;
-  }
-  // The buffer counts as written either way; the loss is marked above.
+  const std::int32_t written =
+      system_write(slot, slot.buffer, slot.buffer_size - slot.remaining);
+  // The buffer counts as written either way; a loss is marked on the slot.
   slot.remaining = slot.buffer_size;
-  return static_cast<std::int32_t>(written);
+  return written;
 }
 
-// Delivers up to n bytes: first what the buffer still holds, then either one
-// read straight into the destination (for n of a buffer or more) or a refill.
+// Delivers up to n bytes: first what the buffer still holds, then, until n
+// bytes are there, either one read straight into the destination (for the
+// rest of a buffer or more) or a refill. A pipe hands its bytes over in
+// pieces, so a short read is followed by another; only a read that brings
+// nothing ends the file. A regular file keeps its pattern of whole-buffer
+// refills and large direct reads.
 std::int32_t stream_read(FileSlot& slot, std::uint8_t* destination,
                          std::int32_t n) {
   if (slot.reading == 0) {
@@ -45,40 +72,30 @@ std::int32_t stream_read(FileSlot& slot, std::uint8_t* destination,
     slot.reading = 1;
     slot.remaining = 0;
   }
-  if (slot.remaining >= n) {
+  std::int32_t delivered = std::min(slot.remaining, n);
+  if (delivered > 0) {
     std::memcpy(destination, slot.buffer + (slot.filled - slot.remaining),
-                static_cast<std::size_t>(n));
-    slot.remaining -= n;
-    return n;
+                static_cast<std::size_t>(delivered));
+    slot.remaining -= delivered;
   }
-  const std::int32_t k = slot.remaining;
-  if (k > 0) {
-    std::memcpy(destination, slot.buffer + (slot.filled - k),
-                static_cast<std::size_t>(k));
-  }
-  const std::int32_t need = n - k;
-  std::uint32_t got = 0;
-  if (need >= slot.buffer_size) {
-    if (!platform().read_file(slot.handle, destination + k,
-                              static_cast<std::uint32_t>(need), &got)) {
-      slot.read_failed = true;
+  while (delivered < n) {
+    const std::int32_t need = n - delivered;
+    std::int32_t got;
+    if (need >= slot.buffer_size) {
+      got = system_read(slot, destination + delivered, need);
+    } else {
+      slot.filled = system_read(slot, slot.buffer, slot.buffer_size);
+      got = std::min(need, slot.filled);
+      std::memcpy(destination + delivered, slot.buffer,
+                  static_cast<std::size_t>(got));
+      slot.remaining = slot.filled - got;
     }
-    slot.remaining = 0;
-    return k + static_cast<std::int32_t>(std::min<std::uint32_t>(
-                   got, static_cast<std::uint32_t>(need)));
+    if (got == 0) {
+      break;
+    }
+    delivered += got;
   }
-  if (!platform().read_file(slot.handle, slot.buffer,
-                            static_cast<std::uint32_t>(slot.buffer_size),
-                            &got)) {
-    slot.read_failed = true;
-  }
-  slot.filled = static_cast<std::int32_t>(std::min<std::uint32_t>(
-      got, static_cast<std::uint32_t>(slot.buffer_size)));
-  slot.remaining = slot.filled;
-  const std::int32_t take = std::min(need, slot.filled);
-  std::memcpy(destination + k, slot.buffer, static_cast<std::size_t>(take));
-  slot.remaining -= take;
-  return k + take;
+  return delivered;
 }
 
 // Accepts n bytes into the buffer. The buffer is never filled to its last
@@ -101,21 +118,15 @@ std::int32_t stream_write(FileSlot& slot, const std::uint8_t* source,
   }
   stream_flush(slot);
   if (n >= slot.buffer_size) {
-    std::uint32_t written = 0;
-    platform().write_file(slot.handle, source, static_cast<std::uint32_t>(n),
-                          &written);
-    if (written < static_cast<std::uint32_t>(n)) {
-      slot.write_failed = true;
-    }
-    return static_cast<std::int32_t>(
-        std::min<std::uint32_t>(written, static_cast<std::uint32_t>(n)));
+    return system_write(slot, source, n);
   }
   std::memcpy(slot.buffer, source, static_cast<std::size_t>(n));
   slot.remaining -= n;
   return n;
 }
 
-// Reads n bytes through the slot: buffered, or with one system read.
+// Reads n bytes through the slot: buffered, or with system reads until n
+// bytes are there or one brings nothing.
 std::int32_t slot_read(FileSlot& slot, std::uint8_t* destination,
                        std::int32_t n) {
   if (n <= 0) {
@@ -124,13 +135,16 @@ std::int32_t slot_read(FileSlot& slot, std::uint8_t* destination,
   if (slot.buffer != nullptr) {
     return stream_read(slot, destination, n);
   }
-  std::uint32_t got = 0;
-  if (!platform().read_file(slot.handle, destination,
-                            static_cast<std::uint32_t>(n), &got)) {
-    slot.read_failed = true;
+  std::int32_t delivered = 0;
+  while (delivered < n) {
+    const std::int32_t got =
+        system_read(slot, destination + delivered, n - delivered);
+    if (got == 0) {
+      break;
+    }
+    delivered += got;
   }
-  return static_cast<std::int32_t>(
-      std::min<std::uint32_t>(got, static_cast<std::uint32_t>(n)));
+  return delivered;
 }
 
 // Writes n bytes through the slot: buffered, or with one system write.
@@ -142,42 +156,29 @@ std::int32_t slot_write(FileSlot& slot, const std::uint8_t* source,
   if (slot.buffer != nullptr) {
     return stream_write(slot, source, n);
   }
-  std::uint32_t written = 0;
-  platform().write_file(slot.handle, source, static_cast<std::uint32_t>(n),
-                        &written);
-  if (written < static_cast<std::uint32_t>(n)) {
-    slot.write_failed = true;
-  }
-  return static_cast<std::int32_t>(
-      std::min<std::uint32_t>(written, static_cast<std::uint32_t>(n)));
+  return system_write(slot, source, n);
 }
 
-Handle open_slot(std::int32_t number, const std::string& path, bool create) {
+OpenOutcome open_slot(std::int32_t number, const std::string& path,
+                      OpenMode mode) {
   FileSlot* slot = slot_table_acquire(table, number);
   if (slot == nullptr) {
-    return 0;
+    return OpenOutcome::FAILED;
   }
-  Handle handle;
-  if (create) {
-    handle = platform().create_file(path, OpenMode::CREATE_ALWAYS);
-    // A file that may be written but not read is emptied instead.
-    if (handle == INVALID_HANDLE) {
-      handle = platform().create_file(path, OpenMode::TRUNCATE_EXISTING);
-    }
-  } else {
-    handle = platform().create_file(path, OpenMode::READ_EXISTING);
-  }
-  if (handle == INVALID_HANDLE || handle == 0) {
-    return 0;
+  const Opened opened = platform().create_file(path, mode);
+  if (opened.outcome != OpenOutcome::OPENED || opened.handle == 0 ||
+      opened.handle == INVALID_HANDLE) {
+    return opened.outcome == OpenOutcome::TAKEN ? OpenOutcome::TAKEN
+                                                : OpenOutcome::FAILED;
   }
   // Without a buffer the file still works, one system call per operation.
   slot->buffer =
       platform().allocate_buffer(static_cast<std::size_t>(FILE_BUFFER_SIZE));
-  slot->handle = handle;
+  slot->handle = opened.handle;
   slot->buffer_size = FILE_BUFFER_SIZE;
   slot->remaining = 0;
   slot->reading = 1;
-  return handle;
+  return OpenOutcome::OPENED;
 }
 
 } // namespace
@@ -195,11 +196,19 @@ SlotTable& file_table() {
 }
 
 Handle file_open_read(std::int32_t number, const std::string& path) {
-  return open_slot(number, path, false);
+  if (open_slot(number, path, OpenMode::READ_EXISTING) != OpenOutcome::OPENED) {
+    return 0;
+  }
+  return slot_table_lookup(table, number)->handle;
 }
 
-Handle file_create(std::int32_t number, const std::string& path) {
-  return open_slot(number, path, true);
+OpenOutcome file_create(std::int32_t number, const std::string& path,
+                        OpenMode mode) {
+  // Reading is not creating: a caller never gets the image's mode here.
+  if (mode == OpenMode::READ_EXISTING) {
+    return OpenOutcome::FAILED;
+  }
+  return open_slot(number, path, mode);
 }
 
 std::int32_t file_eof(std::int32_t number) {
@@ -216,12 +225,7 @@ std::int32_t file_eof(std::int32_t number) {
     }
     return 1;
   }
-  std::uint32_t got = 0;
-  if (!platform().read_file(slot->handle, &scratch, 1, &got)) {
-    slot->read_failed = true;
-    return -1;
-  }
-  if (got == 0) {
+  if (system_read(*slot, &scratch, 1) == 0) {
     return -1;
   }
   platform().set_file_pointer(slot->handle, -1);
@@ -297,35 +301,49 @@ void file_close_all() {
   slot_table_for_each(table);
 }
 
-std::int64_t path_size(std::string_view path) {
+EntryInfo path_entry(std::string_view path) {
   // The work copy ends at the first terminator and holds at most
   // PATH_WORK_LIMIT characters.
   path = path.substr(0, std::min(path.find('\0'), PATH_WORK_LIMIT));
   if (path.empty()) {
-    return SIZE_MISSING;
+    return {};
   }
   // A drive is asked about as it stands, separator and all: C:\ names the
   // volume's root.
   if (const std::optional<bool> drive = platform().find_drive(path)) {
-    return *drive ? SIZE_DIRECTORY : SIZE_MISSING;
+    return {*drive ? EntryKind::DIRECTORY : EntryKind::MISSING};
   }
   const char separator = platform().path_separator();
   while (!path.empty() && path.back() == separator) {
     path.remove_suffix(1);
   }
   const EntryInfo entry = platform().find_entry(std::string(path));
-  if (!entry.found) {
-    // Only a directory counts when a search could not see the entry.
-    return platform().find_unlisted_directory(path) ? SIZE_DIRECTORY
-                                                    : SIZE_MISSING;
+  // Only a directory counts when a search could not see the entry.
+  if (entry.kind == EntryKind::MISSING &&
+      platform().find_unlisted_directory(path)) {
+    return {EntryKind::DIRECTORY};
   }
-  if (entry.directory) {
-    return SIZE_DIRECTORY;
-  }
+  return entry;
+}
+
+std::int64_t path_size(std::string_view path) {
+  const EntryInfo entry = path_entry(path);
   const auto size =
       static_cast<std::int64_t>(std::min<std::uint64_t>(entry.size, INT64_MAX));
-  // A link is never empty: it must not be taken for a free name.
-  return entry.link ? std::max<std::int64_t>(size, 1) : size;
+  switch (entry.kind) {
+  case EntryKind::MISSING:
+    return SIZE_MISSING;
+  case EntryKind::FILE:
+    return size;
+  case EntryKind::DIRECTORY:
+  case EntryKind::RESERVED:
+    return SIZE_DIRECTORY;
+  case EntryKind::LINK:
+  case EntryKind::OTHER:
+    break;
+  }
+  // Never empty: it must not be taken for a free name.
+  return std::max<std::int64_t>(size, 1);
 }
 
 } // namespace vetrik

@@ -30,9 +30,13 @@ SlotTable& file_table();
 // not open). Directories are refused.
 Handle file_open_read(std::int32_t number, const std::string& path);
 
-// Creates path, or empties it when it exists, for writing as file number.
-// Never writes through a symbolic link. Returns the handle, or 0 on failure.
-Handle file_create(std::int32_t number, const std::string& path);
+// Creates path for writing as file number, in mode CREATE_NEW (the path must
+// be free) or REUSE_EMPTY (an empty leftover is taken over); see OpenMode.
+// A file already open on that number is closed first. Returns OPENED; TAKEN
+// when the path is not this run's to write; FAILED when the system refused.
+// The number is open only after OPENED.
+OpenOutcome file_create(std::int32_t number, const std::string& path,
+                        OpenMode mode = OpenMode::CREATE_NEW);
 
 // 0 while a byte remains to be read; 1 at the end (-1 for an unbuffered file,
 // also after a read error). Never consumes a byte. 0 for a number not open.
@@ -50,7 +54,9 @@ std::int32_t file_read_word(std::int32_t number);
 std::int32_t file_write_byte(std::int32_t number, std::int32_t value);
 
 // Reads up to n bytes into destination through the stream buffer. Returns the
-// bytes delivered: fewer than n only at the end or after a read error.
+// bytes delivered: fewer than n only at the end or after a read error. A
+// system read that brings fewer bytes than asked (a pipe) is followed by
+// another; only one that brings none, or fails, ends the file.
 std::int32_t file_read(std::int32_t number, std::uint8_t* destination,
                        std::int32_t n);
 
@@ -71,12 +77,17 @@ bool file_close(std::int32_t number);
 // Closes every open file in ascending order of number.
 void file_close_all();
 
-// What is at path: its size in bytes for a file (0 or more), SIZE_DIRECTORY
-// for a directory, SIZE_MISSING when nothing is there. A symbolic link is
-// never followed and counts as a file of at least 1 byte, and so does a name
-// the system keeps for a device. Separators at the end of path are ignored;
-// so is anything past PATH_WORK_LIMIT characters. Where the system has
-// drives, a drive (C: or C:\) is SIZE_DIRECTORY when its volume exists.
+// What is at path, as the platform describes it. Separators at the end of
+// path are ignored; so is anything past PATH_WORK_LIMIT characters. Where the
+// system has drives, a drive (C: or C:\) is a DIRECTORY when its volume
+// exists, else MISSING.
+EntryInfo path_entry(std::string_view path);
+
+// What is at path, as a size: its length in bytes for a regular file (0 or
+// more), SIZE_DIRECTORY for a directory, SIZE_MISSING when nothing is there.
+// Anything else (a link, never followed; a device, FIFO or socket) counts
+// as a file of at least 1 byte: it is never free. Paths are read as by
+// path_entry.
 std::int64_t path_size(std::string_view path);
 
 } // namespace vetrik

@@ -33,7 +33,7 @@ protected:
 
 TEST_F(FileAccessTest, SingleByteWritesGoOut4095AtATime) {
   const Bytes data = pattern(4096);
-  ASSERT_NE(file_create(1, "out"), 0);
+  ASSERT_EQ(file_create(1, "out"), OpenOutcome::OPENED);
   for (std::uint8_t byte : data) {
     ASSERT_EQ(file_write_byte(1, byte), 1);
   }
@@ -64,7 +64,7 @@ TEST_F(FileAccessTest, BlocksOfABufferOrMoreBypassTheBuffer) {
   EXPECT_EQ(fake.amounts_of(CallKind::READ), Amounts{4500});
 
   const Bytes block = pattern(5003);
-  ASSERT_NE(file_create(2, "out"), 0);
+  ASSERT_EQ(file_create(2, "out"), OpenOutcome::OPENED);
   file_write(2, block.data(), 3);
   EXPECT_EQ(file_write(2, block.data() + 3, 5000), 5000);
   EXPECT_EQ(fake.amounts_of(CallKind::WRITE), (Amounts{3, 5000}));
@@ -124,7 +124,7 @@ TEST_F(FileAccessTest, WordAcrossARefillTakesOneByteFromEach) {
 }
 
 TEST_F(FileAccessTest, WriteAfterReadsLandsWhereTheReaderStands) {
-  ASSERT_NE(file_create(1, "f"), 0);
+  ASSERT_EQ(file_create(1, "f"), OpenOutcome::OPENED);
   fake.files["f"] = pattern(100); // placed behind the open handle
   Bytes head(3);
   ASSERT_EQ(file_read(1, head.data(), 3), 3);
@@ -137,7 +137,7 @@ TEST_F(FileAccessTest, WriteAfterReadsLandsWhereTheReaderStands) {
 }
 
 TEST_F(FileAccessTest, ReadAfterWritesSendsPendingOutputFirst) {
-  ASSERT_NE(file_create(1, "f"), 0);
+  ASSERT_EQ(file_create(1, "f"), OpenOutcome::OPENED);
   fake.files["f"] = {0, 1, 2, 3, 4, 5};
   for (std::uint8_t byte : {0xAA, 0xBB}) {
     file_write_byte(1, byte);
@@ -145,30 +145,60 @@ TEST_F(FileAccessTest, ReadAfterWritesSendsPendingOutputFirst) {
   EXPECT_EQ(file_read_byte(1), 2);
   EXPECT_EQ(fake.files["f"], (Bytes{0xAA, 0xBB, 2, 3, 4, 5}));
 
-  ASSERT_NE(file_create(2, "g"), 0);
+  ASSERT_EQ(file_create(2, "g"), OpenOutcome::OPENED);
   file_write_byte(2, 0x11);
   EXPECT_EQ(file_eof(2), 1);
   EXPECT_EQ(fake.files["g"], Bytes{0x11});
 }
 
-TEST_F(FileAccessTest, CreateEmptiesAnExistingFileAndFallsBackToTruncation) {
+TEST_F(FileAccessTest, CreateNeverEmptiesWhatIsThere) {
   fake.files["old"] = {1, 2, 3};
-  ASSERT_NE(file_create(1, "old"), 0);
-  EXPECT_TRUE(file_close(1));
-  EXPECT_TRUE(fake.files["old"].empty());
+  fake.files["empty"] = {};
+  ASSERT_EQ(file_create(1, "new"), OpenOutcome::OPENED);
+  EXPECT_EQ(file_create(1, "old"), OpenOutcome::TAKEN);
+  EXPECT_EQ(file_write_byte(1, 9), 0) << "nothing is open after TAKEN";
+  EXPECT_EQ(file_create(1, "old", OpenMode::REUSE_EMPTY), OpenOutcome::TAKEN);
+  EXPECT_EQ(fake.files["old"], (Bytes{1, 2, 3}));
+  EXPECT_EQ(fake.calls_of(CallKind::CREATE).size(), 3U) << "no second try";
 
-  fake.files["old"] = {1, 2, 3};
-  fake.fail(CallKind::CREATE, 1);
-  const std::size_t creates = fake.calls_of(CallKind::CREATE).size();
-  ASSERT_NE(file_create(1, "old"), 0);
-  EXPECT_EQ(fake.calls_of(CallKind::CREATE).size(), creates + 2);
+  ASSERT_EQ(file_create(1, "empty", OpenMode::REUSE_EMPTY),
+            OpenOutcome::OPENED);
   file_write_byte(1, 9);
   EXPECT_TRUE(file_close(1));
-  EXPECT_EQ(fake.files["old"], Bytes{9});
+  EXPECT_EQ(fake.files["empty"], Bytes{9});
+  fake.fail(CallKind::CREATE, 1);
+  EXPECT_EQ(file_create(1, "other"), OpenOutcome::FAILED);
+  EXPECT_EQ(fake.open_handles(), 0U);
+}
+
+TEST_F(FileAccessTest, ShortReadsAreFollowedByMoreUntilOneBringsNothing) {
+  // A pipe hands the bytes over a few at a time.
+  fake.files["in"] = pattern(10000);
+  fake.read_piece = 1000;
+  ASSERT_NE(file_open_read(1, "in"), 0);
+  Bytes got(6000);
+  EXPECT_EQ(file_read(1, got.data(), 6000), 6000);
+  got.resize(10000);
+  for (std::size_t i = 6000; i < 10000; ++i) {
+    ASSERT_EQ(file_eof(1), 0) << i;
+    got[i] = static_cast<std::uint8_t>(file_read_byte(1));
+  }
+  EXPECT_EQ(got, fake.files["in"]);
+  EXPECT_EQ(file_eof(1), 1);
+  // Every read still asks for a whole buffer or more.
+  for (std::int64_t amount : fake.amounts_of(CallKind::READ)) {
+    EXPECT_GE(amount, FILE_BUFFER_SIZE);
+  }
+
+  fake.allocations_fail = true;
+  ASSERT_NE(file_open_read(2, "in"), 0);
+  EXPECT_EQ(file_read(2, got.data(), 10000), 10000);
+  EXPECT_EQ(got, fake.files["in"]);
+  EXPECT_EQ(file_eof(2), -1);
 }
 
 TEST_F(FileAccessTest, FailedOpenFlushesAndClosesTheOldFileAndLeavesNoneOpen) {
-  ASSERT_NE(file_create(3, "a"), 0);
+  ASSERT_EQ(file_create(3, "a"), OpenOutcome::OPENED);
   file_write_byte(3, 0x42);
   EXPECT_EQ(file_open_read(3, "missing"), 0);
   EXPECT_EQ(fake.files["a"], Bytes{0x42});
@@ -191,7 +221,7 @@ TEST_F(FileAccessTest, ClosingANumberNotOpenHasNoEffect) {
   EXPECT_TRUE(file_close(5));
   EXPECT_TRUE(file_close(500));
   EXPECT_TRUE(file_close(-1));
-  ASSERT_NE(file_create(5, "x"), 0);
+  ASSERT_EQ(file_create(5, "x"), OpenOutcome::OPENED);
   EXPECT_TRUE(file_close(5));
   EXPECT_TRUE(file_close(5));
   EXPECT_EQ(fake.calls_of(CallKind::CLOSE).size(), 1u);
@@ -199,7 +229,8 @@ TEST_F(FileAccessTest, ClosingANumberNotOpenHasNoEffect) {
 
 TEST_F(FileAccessTest, CloseAllClosesInAscendingOrderWritingOutBuffers) {
   for (std::int32_t number : {7, 2, 30}) {
-    ASSERT_NE(file_create(number, "f" + std::to_string(number)), 0);
+    ASSERT_EQ(file_create(number, "f" + std::to_string(number)),
+              OpenOutcome::OPENED);
     const Bytes data = pattern(static_cast<std::size_t>(number));
     file_write(number, data.data(), number);
   }
@@ -214,6 +245,7 @@ TEST_F(FileAccessTest, CloseAllClosesInAscendingOrderWritingOutBuffers) {
 TEST_F(FileAccessTest, LostOutputMakesCloseReportFailure) {
   const Bytes block = pattern(5000);
   const auto run = [&](std::int32_t n) {
+    fake.files.erase("out");
     file_create(1, "out");
     file_write(1, block.data(), n);
     return file_close(1);
@@ -232,7 +264,7 @@ TEST_F(FileAccessTest, LostOutputMakesCloseReportFailure) {
 
 TEST_F(FileAccessTest, UnbufferedFileMakesOneCallPerOperation) {
   fake.allocations_fail = true;
-  ASSERT_NE(file_create(1, "out"), 0);
+  ASSERT_EQ(file_create(1, "out"), OpenOutcome::OPENED);
   const Bytes block{5, 6, 7};
   file_write_byte(1, 4);
   file_write(1, block.data(), 3);

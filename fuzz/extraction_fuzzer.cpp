@@ -24,15 +24,20 @@ const Directory& taken_directory() {
   static const Directory directory{
       .files = {{"taken     .B", {7}},
                 {"taken     (3).B", {}},
-                {"empty     .B", {}}},
+                {"empty     .B", {}},
+                {"other     .B", {}}},
       .directories = {"taken     (2).B", "folder    .B"},
       .links = {{"taken     (1).B", 0}, {"link      .B", 0}},
-      .huge_files = {{"huge      .C", 1ULL << 40}}};
+      .huge_files = {{"huge      .C", 1ULL << 40}},
+      .specials = {"fifo      .B", "taken     (4).B"},
+      .foreign_files = {"other     .B"}};
   return directory;
 }
 
 // The low 3 bits of control pick the kind of failure, the rest which call of
-// that kind fails (1 to 32). Returns whether a read of the image may fail.
+// that kind fails (1 to 32); with no failure, the rest may make the image
+// arrive in pieces, as through a pipe. Returns whether a read of the image
+// may fail.
 bool inject_failure(FakePlatform& fake, std::uint8_t control) {
   const int n = control / 8 + 1;
   switch (control % 8) {
@@ -58,6 +63,8 @@ bool inject_failure(FakePlatform& fake, std::uint8_t control) {
     fake.allocations_fail = true;
     return false;
   default:
+    // A pipe: every read brings at most a piece of the image.
+    fake.read_piece = static_cast<std::uint32_t>(n - 1) * 61;
     return false;
   }
 }

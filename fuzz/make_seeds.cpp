@@ -42,7 +42,8 @@ void extraction_seeds(const fs::path& dir) {
               tape::tape_file("taken", tape::pattern(8, 4)),
               tape::tape_file("taken", {}), tape::tape_file("empty", {1, 2}),
               tape::tape_file("folder", {3}), tape::tape_file("link", {4}),
-              tape::tape_file("huge", {5}, 3)});
+              tape::tape_file("huge", {5}, 3), tape::tape_file("fifo", {6}),
+              tape::tape_file("other", {7})});
   const Bytes odd_names =
       joined({tape::tape_file("a/b:c*?<>|", {6}, 200),
               tape::tape_file(std::string("\0\x01\xff\x7f\"\\..", 8), {7}, 1)});
@@ -99,15 +100,21 @@ void command_line_seeds(const fs::path& dir) {
 }
 
 // Naming input: 10 name bytes, a type, then (operation, counter) pairs:
-// operation % 6 adds a file with data, an empty file, a directory or a link
-// (0 to 3), or searches and creates (4) or only searches (5).
+// operation % 8 adds a file with data, an empty file, a directory, a link, a
+// FIFO, another user's empty file, or a file that appears when created (0 to
+// 6), or searches and creates, leaving the file empty for an even counter
+// (7).
 void naming_seeds(const fs::path& dir) {
-  write(
-      dir / "taken_then_numbered",
-      joined({text("taken     "), {0}, {0, 0, 3, 1, 2, 2, 4, 1, 4, 0, 4, 1}}));
-  write(dir / "odd_name", joined({text("a/b:\x01\xff\x7f\"<>"),
-                                  {200},
-                                  {1, 0, 5, 0, 0, 0, 4, 1, 1, 2, 4, 0, 4, 1}}));
+  write(dir / "taken_then_numbered",
+        joined({text("taken     "), {0}, {0, 0, 3, 1, 2, 2, 7, 1, 7, 0,
+                                          7, 1, 4, 4, 6, 5, 7, 0, 7, 0}}));
+  write(dir / "odd_name",
+        joined({text("a/b:\x01\xff\x7f\"<>"),
+                {200},
+                {5, 0, 7, 0, 0, 0, 7, 1, 1, 2, 7, 0, 6, 3, 7, 1, 7, 0}}));
+  write(dir / "leftover", joined({text("left      "),
+                                  {3},
+                                  {1, 0, 7, 0, 7, 0, 6, 0, 7, 1, 1, 9, 7, 0}}));
 }
 
 } // namespace

@@ -1,14 +1,16 @@
 // Fuzzes output naming: rendering and safe names never let a forbidden
-// character through, and the search for a free name, with and without the
-// counters a run remembers, picks the same name, never one that is taken,
-// and always the first free one.
+// character through, and the search for a free name, with what a run
+// remembers, picks the first free name, never one that is taken, whatever
+// the directory holds and whatever appears in it meanwhile.
 //
 // Input: 10 name bytes, a type byte, then pairs of (operation, counter) that
 // add entries to the directory or search for a name and create it.
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string_view>
 
+#include "fileio/file_access.h"
 #include "naming/output_name.h"
 #include "platform/fake_platform.h"
 
@@ -16,8 +18,8 @@ namespace vetrik {
 namespace {
 
 constexpr std::string_view FORBIDDEN = ":/?*<>|\\\"";
-// Each search without remembered counters looks at every numbered name
-// before the free one, so a run costs the square of its operations.
+// The model looks at every numbered name before the free one, so a run costs
+// the square of its operations.
 constexpr std::size_t MAX_OPERATIONS = 32;
 
 // Checks one rendered name byte: itself for 32 to 127, else "(value)".
@@ -42,6 +44,8 @@ bool safe_right(const std::string& name, const std::string& safe) {
   return true;
 }
 
+// The directory a run writes into, and the rules of a free name, written
+// out on their own so that a fault in the search shows as a disagreement.
 class Entries {
 public:
   Entries(std::string name, std::string extension)
@@ -61,46 +65,67 @@ public:
 
   bool exists(const std::string& path) const {
     return fake.files.count(path) + fake.directories.count(path) +
-               fake.links.count(path) !=
+               fake.links.count(path) + fake.specials.count(path) !=
            0;
   }
 
-  // Taken as the plain name: a file holding data, or a link.
-  bool plain_taken() const {
-    const auto file = fake.files.find(path(0));
-    return fake.links.count(path(0)) != 0 ||
-           (fake.directories.count(path(0)) == 0 && file != fake.files.end() &&
-            !file->second.empty());
+  // The plain name is free when nothing is there, or an empty file that is
+  // neither another's nor one this run made.
+  bool plain_free() const {
+    const std::string p = path(0);
+    const auto file = fake.files.find(p);
+    return !exists(p) ||
+           (file != fake.files.end() && file->second.empty() &&
+            fake.foreign_files.count(p) == 0 && made_.count(p) == 0);
   }
 
-  // Taken as a numbered name: anything but a directory.
-  bool numbered_taken(int counter) const {
-    const std::string p = path(counter);
-    return fake.directories.count(p) == 0 && exists(p);
-  }
-
-  // Whether base is the first free name, as the rules define it.
-  bool first_free(const std::string& base) const {
-    if (base == name_) {
-      return !plain_taken();
+  // What a search should give: the base name claimed, or "refused NAME".
+  // Names that appear when claimed are taken, as the search finds them.
+  std::string expected() {
+    if (fake.directories.count(path(0)) != 0) {
+      return "refused " + name_;
     }
-    if (!plain_taken()) {
-      return false;
+    if (plain_free() && !appears(path(0))) {
+      made_.insert(path(0));
+      return name_;
     }
     for (int counter = 1; counter <= 1024; ++counter) {
-      if (!numbered_taken(counter)) {
-        return base == name_ + "(" + std::to_string(counter) + ")";
+      const std::string p = path(counter);
+      const std::string base = p.substr(0, p.size() - extension_.size());
+      if (fake.directories.count(p) != 0) {
+        return "refused " + base;
+      }
+      if (!exists(p) && !appears(p)) {
+        return base;
       }
     }
-    return false;
+    return "exhausted";
   }
 
   FakePlatform fake;
 
 private:
+  // Whether something appears at p when it is created.
+  bool appears(const std::string& p) const {
+    return fake.appearing.count(p) != 0;
+  }
+
   std::string name_;
   std::string extension_;
+  std::set<std::string> made_; // plain names this run made
 };
+
+std::string found(const FreeName& free) {
+  switch (free.status) {
+  case NameStatus::CLAIMED:
+    return free.base_name;
+  case NameStatus::REFUSED:
+    return "refused " + free.base_name;
+  case NameStatus::EXHAUSTED:
+    break;
+  }
+  return "exhausted";
+}
 
 const char* naming_violation(const std::uint8_t* data, std::size_t size) {
   std::string name;
@@ -126,14 +151,19 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
   Entries directory(safe, extension);
   directory.fake.install();
   FakePlatform& fake = directory.fake;
-  TakenCounters taken;
+  file_system_init();
+  NameHistory history;
+  const Claim claim = [](const std::string& file, OpenMode mode) {
+    return file_create(1, file, mode);
+  };
   for (std::size_t i = 11, done = 0; i + 1 < size && done < MAX_OPERATIONS;
        i += 2, ++done) {
-    const int counter = data[i + 1];
+    const int counter = data[i + 1] % 64;
     const std::string path = directory.path(counter);
+    // Entries are only ever added, as during a run.
     const bool free = !directory.exists(path);
-    switch (data[i] % 6) {
-    case 0: // entries are only ever added, as during a run
+    switch (data[i] % 8) {
+    case 0:
       if (free) {
         fake.files[path] = {1};
       }
@@ -153,28 +183,39 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
         fake.links[path] = 0;
       }
       break;
-    default: {
-      const FreeName remembered = find_free_name(safe, extension, &taken);
-      const FreeName fresh = find_free_name(safe, extension);
-      if (!remembered.found || !fresh.found ||
-          remembered.base_name != fresh.base_name) {
-        return "remembered counters changed the name chosen";
+    case 4:
+      if (free) {
+        fake.specials.insert(path);
       }
-      if (!directory.first_free(fresh.base_name)) {
+      break;
+    case 5:
+      if (free) {
+        fake.files[path] = {};
+        fake.foreign_files.insert(path);
+      }
+      break;
+    case 6:
+      if (free) {
+        fake.appearing[path] = {2};
+      }
+      break;
+    default: {
+      const std::string expected = directory.expected();
+      const FreeName chosen = find_free_name(safe, extension, claim, &history);
+      if (found(chosen) != expected) {
         return "the name chosen is taken or not the first free one";
       }
-      // Create the file the way a run would, with or without a payload.
-      const std::string output = fresh.base_name + extension;
-      if (data[i] % 6 == 4 && fake.directories.count(output) == 0 &&
-          fake.links.count(output) == 0) {
-        fake.files[output] = std::vector<std::uint8_t>(counter % 2, 1);
+      // The file made holds a payload or stays empty.
+      if (chosen.status == NameStatus::CLAIMED && counter % 2 == 1) {
+        file_write_byte(1, 1);
       }
+      file_close(1);
     }
     }
   }
+  file_close_all();
   return "";
 }
-
 } // namespace
 } // namespace vetrik
 

@@ -56,27 +56,78 @@ std::string extension_for_type(std::uint8_t type) {
   }
 }
 
-FreeName find_free_name(const std::string& name, const std::string& extension,
-                        TakenCounters* taken) {
-  // An empty file of the plain name holds nothing to lose, so it is reused;
-  // a directory is "free" too, and its create fails later for all to see.
-  if (path_size(name + extension) <= 0) {
-    return {true, name};
+namespace {
+
+// Whether the empty plain-name file file_name may be reused by this run.
+bool leftover(const EntryInfo& entry, const std::string& file_name,
+              const NameHistory* history) {
+  if (entry.kind != EntryKind::FILE || entry.size != 0 || !entry.own_single) {
+    return false;
   }
+  return history == nullptr ||
+         (!history->forgetful && history->created.count(file_name) == 0);
+}
+
+void remember_created(const std::string& file_name, NameHistory* history) {
+  if (history == nullptr || history->forgetful) {
+    return;
+  }
+  if (history->created.size() >= HISTORY_LIMIT) {
+    history->forgetful = true;
+    history->created.clear();
+    return;
+  }
+  history->created.insert(file_name);
+}
+
+} // namespace
+
+FreeName find_free_name(const std::string& name, const std::string& extension,
+                        const Claim& claim, NameHistory* history) {
+  const std::string plain = name + extension;
+  const EntryInfo entry = path_entry(plain);
+  OpenOutcome outcome = OpenOutcome::TAKEN;
+  if (entry.kind == EntryKind::DIRECTORY || entry.kind == EntryKind::RESERVED) {
+    return {NameStatus::REFUSED, name};
+  }
+  if (entry.kind == EntryKind::MISSING) {
+    outcome = claim(plain, OpenMode::CREATE_NEW);
+  } else if (leftover(entry, plain, history)) {
+    outcome = claim(plain, OpenMode::REUSE_EMPTY);
+  }
+  if (outcome == OpenOutcome::OPENED) {
+    remember_created(plain, history);
+    return {NameStatus::CLAIMED, name};
+  }
+  if (outcome == OpenOutcome::FAILED) {
+    return {NameStatus::REFUSED, name};
+  }
+
   std::int32_t* last_taken =
-      taken != nullptr ? &(*taken)[{name, extension}] : nullptr;
+      history != nullptr ? &history->taken[{name, extension}] : nullptr;
   std::int32_t counter =
       last_taken != nullptr && *last_taken != 0 ? next(*last_taken) : 1;
-  while (counter != 0) {
-    if (path_size(numbered(name, counter) + extension) < 0) {
-      return {true, numbered(name, counter)};
+  for (; counter != 0; counter = next(counter)) {
+    std::string candidate = numbered(name, counter);
+    const std::string file_name = candidate + extension;
+    const EntryKind kind = path_entry(file_name).kind;
+    if (kind == EntryKind::DIRECTORY || kind == EntryKind::RESERVED) {
+      return {NameStatus::REFUSED, std::move(candidate)};
+    }
+    if (kind == EntryKind::MISSING) {
+      outcome = claim(file_name, OpenMode::CREATE_NEW);
+      if (outcome == OpenOutcome::OPENED) {
+        return {NameStatus::CLAIMED, std::move(candidate)};
+      }
+      if (outcome == OpenOutcome::FAILED) {
+        return {NameStatus::REFUSED, std::move(candidate)};
+      }
     }
     if (last_taken != nullptr) {
       *last_taken = counter;
     }
-    counter = next(counter);
   }
-  return {false, name};
+  return {NameStatus::EXHAUSTED, name};
 }
 
 } // namespace vetrik

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
+
+#include "platform/platform.h"
 
 namespace vetrik {
 
@@ -23,29 +27,57 @@ std::string make_safe_name(std::string_view name);
 // ".B" for type 0, ".C" for type 3, else "." and the type in decimal.
 std::string extension_for_type(std::uint8_t type);
 
+enum class NameStatus {
+  CLAIMED,  // base_name + extension was created by claim and is open
+  REFUSED,  // base_name + extension is a directory, no file can ever have
+            // its name, or claim failed: a write error
+  EXHAUSTED // every counter value was taken
+};
+
 struct FreeName {
-  bool found = false;    // false: every counter value was taken
+  NameStatus status = NameStatus::EXHAUSTED;
   std::string base_name; // name, or name followed by "(counter)"
 };
 
+// Creates file_name for writing in mode (OpenMode::CREATE_NEW or
+// OpenMode::REUSE_EMPTY) and keeps it open; the caller's way of making
+// files, which decides where they go.
+using Claim =
+    std::function<OpenOutcome(const std::string& file_name, OpenMode mode)>;
+
 // For each name and extension, the highest counter whose numbered name a
-// search found taken. Kept by the caller for a whole run.
+// search found taken.
 using TakenCounters =
     std::map<std::pair<std::string, std::string>, std::int32_t>;
 
-// Chooses the base name for name + extension. The plain name is used unless
-// it is a file of at least one byte; otherwise the first of "name(1)",
-// "name(2)" ... (counting on through the negative numbers up to -1) for which
-// nothing but a directory exists. found is false when every counter is taken.
+// What the searches of one run have learnt; kept by the caller for the run.
+struct NameHistory {
+  TakenCounters taken;
+  // Plain names this run created. An empty file of such a name is the
+  // run's own output, never a leftover to reuse. Past HISTORY_LIMIT names
+  // the run stops remembering and reuses no empty file at all.
+  std::set<std::string> created;
+  bool forgetful = false;
+};
+inline constexpr std::size_t HISTORY_LIMIT = 65536;
+
+// Finds the output name for name + extension and claims it. The plain name
+// is used when nothing is there, or when it is an empty file that is plainly
+// a leftover (a regular file with one link, the user's own, not made by this
+// run); otherwise the first of "name(1)", "name(2)" ... (counting on
+// through the negative numbers up to -1) at which nothing is there. A
+// directory at the name chosen, or a name no file can have, gives REFUSED.
+// When claim finds a name taken after all (something appeared there since
+// it was looked at), the search goes on with the next counter.
 //
-// With taken, the numbered search starts just past the highest counter an
+// With history, the numbered search starts just past the highest counter an
 // earlier search of the run found taken, so that n files of one name cost
 // O(n) look-ups in all instead of O(n^2). The plain name is still looked at
-// first and every name returned is still confirmed free, so the result is
-// the same as without taken, unless another process deletes numbered files
-// during the run: a later free number is then chosen. Nothing is ever
-// overwritten either way.
+// first and every name returned is still claimed, so the result is the same
+// as without history, unless another process deletes numbered files during
+// the run: a later free number is then chosen. Nothing is ever overwritten
+// either way.
 FreeName find_free_name(const std::string& name, const std::string& extension,
-                        TakenCounters* taken = nullptr);
+                        const Claim& claim, NameHistory* history = nullptr);
 
 } // namespace vetrik

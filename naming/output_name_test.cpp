@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "fileio/file_access.h"
 #include "platform/fake_platform.h"
+#include "tests/tape_builder.h"
 
 namespace vetrik {
 namespace {
@@ -31,65 +35,117 @@ TEST(ExtensionForType, ProgramAndCodeHaveLettersOthersTheirNumber) {
 
 class FindFreeName : public ::testing::Test {
 protected:
-  void SetUp() override { fake.install(); }
+  void SetUp() override {
+    fake.install();
+    file_system_init();
+  }
+  void TearDown() override { file_close_all(); }
 
-  std::string chosen(const std::string& name, const char* extension = ".B") {
-    const FreeName free = find_free_name(name, extension);
-    EXPECT_TRUE(free.found) << name;
-    return free.base_name;
+  // Searches as a run does: the name found is created, and closed empty.
+  FreeName search(const std::string& name, const char* extension = ".B",
+                  NameHistory* history = nullptr) {
+    const Claim claim = [](const std::string& file, OpenMode mode) {
+      return file_create(1, file, mode);
+    };
+    const FreeName free = find_free_name(name, extension, claim, history);
+    EXPECT_EQ(file_table_open(1), free.status == NameStatus::CLAIMED);
+    file_close(1);
+    return free;
   }
 
-  std::string chosen_with(TakenCounters& taken) {
-    return find_free_name("w", ".B", &taken).base_name;
+  // The base name claimed, or "refused" or "exhausted".
+  std::string chosen(const std::string& name, const char* extension = ".B",
+                     NameHistory* history = nullptr) {
+    const FreeName free = search(name, extension, history);
+    switch (free.status) {
+    case NameStatus::CLAIMED:
+      return free.base_name;
+    case NameStatus::REFUSED:
+      return "refused " + free.base_name;
+    case NameStatus::EXHAUSTED:
+      break;
+    }
+    return "exhausted";
+  }
+
+  static bool file_table_open(std::int32_t number) {
+    return slot_table_lookup(file_table(), number) != nullptr;
   }
 
   FakePlatform fake;
 };
 
-TEST_F(FindFreeName, PlainNameServesUnlessAFileOfItsExtensionHoldsData) {
-  fake.files["empty.B"] = {};
-  fake.directories.insert("dir.B");
-  fake.files["used.B"] = {1};
-  EXPECT_EQ(chosen("missing"), "missing");
-  EXPECT_EQ(chosen("empty"), "empty");
-  EXPECT_EQ(chosen("dir"), "dir");
-  EXPECT_EQ(chosen("used"), "used(1)");
+TEST_F(FindFreeName, PlainNameServesWhenMissingOrAnEmptyLeftover) {
+  fake.files = {{"empty.B", {}}, {"used.B", {1}},    {"foreign.B", {}},
+                {"held.B", {}},  {"numbered.B", {}}, {"numbered(1).B", {}}};
+  fake.foreign_files = {"foreign.B"}; // a hard link, or someone else's
+  fake.held_files = {"held.B"};       // another run is writing it
+  fake.specials = {"fifo.B"};
+  fake.links["link.B"] = 0;
+  fake.directories = {"dir.B"};
+  const std::map<std::string, std::string> expected{
+      {"missing", "missing"},   {"empty", "empty"},
+      {"used", "used(1)"},      {"foreign", "foreign(1)"},
+      {"held", "held(1)"},      {"fifo", "fifo(1)"},
+      {"link", "link(1)"},      {"dir", "refused dir"},
+      {"numbered", "numbered"},
+  };
+  for (const auto& [name, result] : expected) {
+    EXPECT_EQ(chosen(name), result) << name;
+  }
   EXPECT_EQ(chosen("used", ".C"), "used");
+  // Reused files were only opened: nothing that held data was emptied.
+  EXPECT_EQ(fake.files["used.B"], tape::Bytes{1});
 }
 
-TEST_F(FindFreeName, NumberedCandidateIsFreeOnlyWhenMissingOrADirectory) {
-  for (const char* taken : {"a.B", "b.B", "c.B", "c(1).B"}) {
+TEST_F(FindFreeName, NumberedCandidateIsFreeOnlyWhenNothingIsThere) {
+  for (const char* taken : {"a.B", "b.B", "c.B", "c(1).B", "d.B"}) {
     fake.files[taken] = {1};
   }
   fake.files["a(1).B"] = {};
   fake.directories.insert("b(1).B");
+  fake.specials.insert("d(1).B");
   EXPECT_EQ(chosen("a"), "a(2)");
-  EXPECT_EQ(chosen("b"), "b(1)");
+  EXPECT_EQ(chosen("b"), "refused b(1)");
   EXPECT_EQ(chosen("c"), "c(2)");
+  EXPECT_EQ(chosen("d"), "d(2)");
 }
 
-TEST_F(FindFreeName, SymbolicLinksAreTakenEvenWithAnEmptyTarget) {
-  fake.links["link.B"] = 0;
-  fake.files["n.B"] = {1};
-  fake.links["n(1).B"] = 0;
-  EXPECT_EQ(chosen("link"), "link(1)");
-  EXPECT_EQ(chosen("n"), "n(2)");
+TEST_F(FindFreeName, ANameMadeByAnotherSinceTheLookUpIsPassedOver) {
+  fake.appearing["r.B"] = {1};
+  fake.appearing["r(1).B"] = {2};
+  EXPECT_EQ(chosen("r"), "r(2)");
+  EXPECT_EQ(fake.files["r.B"], tape::Bytes{1});
+  EXPECT_EQ(fake.files["r(1).B"], tape::Bytes{2});
+  fake.fail(CallKind::CREATE, 1);
+  EXPECT_EQ(chosen("s"), "refused s");
+}
+
+TEST_F(FindFreeName, AnEmptyFileThisRunMadeIsNeverReused) {
+  NameHistory history;
+  EXPECT_EQ(chosen("e", ".B", &history), "e");
+  EXPECT_EQ(chosen("e", ".B", &history), "e(1)");
+  EXPECT_EQ(chosen("e", ".C", &history), "e");
+  EXPECT_EQ(chosen("e"), "e") << "a run that did not make it reuses it";
+  // A run that can no longer tell its files from others reuses none.
+  fake.files["old.B"] = {};
+  for (std::size_t i = 0; i < HISTORY_LIMIT; ++i) {
+    history.created.insert(std::to_string(i));
+  }
+  EXPECT_EQ(chosen("new", ".B", &history), "new");
+  EXPECT_EQ(chosen("old", ".B", &history), "old(1)");
 }
 
 TEST_F(FindFreeName, RememberedCountersKeepManyFilesOfOneNameLinear) {
   fake.files["n.B"] = {1};
   fake.files["n(3).B"] = {1}; // made by someone else
-  TakenCounters taken;
+  NameHistory history;
   for (const char* expected : {"n(1)", "n(2)", "n(4)", "n(5)", "n(6)"}) {
-    const FreeName free = find_free_name("n", ".B", &taken);
-    ASSERT_EQ(free.base_name, expected);
-    fake.files[free.base_name + ".B"] = {1};
+    ASSERT_EQ(chosen("n", ".B", &history), expected);
   }
   fake.calls.clear();
   for (int i = 7; i <= 100; ++i) {
-    const FreeName free = find_free_name("n", ".B", &taken);
-    ASSERT_EQ(free.base_name, "n(" + std::to_string(i) + ")");
-    fake.files[free.base_name + ".B"] = {1};
+    ASSERT_EQ(chosen("n", ".B", &history), "n(" + std::to_string(i) + ")");
   }
   // The plain name, the last one made and the free one: 3 look-ups each.
   EXPECT_EQ(fake.calls_of(CallKind::FIND).size(), 3U * 94U);
@@ -97,12 +153,12 @@ TEST_F(FindFreeName, RememberedCountersKeepManyFilesOfOneNameLinear) {
 
 TEST_F(FindFreeName, RememberedCounterNearTheEndWrapsThroughNegatives) {
   fake.files["w.B"] = {1};
-  TakenCounters taken{{{"w", ".B"}, 2147483646}};
-  EXPECT_EQ(chosen_with(taken), "w(2147483647)");
-  fake.files["w(2147483647).B"] = {1};
-  EXPECT_EQ(chosen_with(taken), "w(-2147483648)");
-  taken[{"w", ".B"}] = -1;
-  EXPECT_FALSE(find_free_name("w", ".B", &taken).found);
+  NameHistory history;
+  history.taken[{"w", ".B"}] = 2147483646;
+  EXPECT_EQ(chosen("w", ".B", &history), "w(2147483647)");
+  EXPECT_EQ(chosen("w", ".B", &history), "w(-2147483648)");
+  history.taken[{"w", ".B"}] = -1;
+  EXPECT_EQ(chosen("w", ".B", &history), "exhausted");
 }
 
 } // namespace

@@ -30,6 +30,7 @@ void FakePlatform::shorten_write(int n) {
 bool FakePlatform::log(FakeCall call) {
   const int number = ++counts_[call.kind];
   call.failed = failing_[call.kind].count(number) != 0;
+  call.deferred = deferring();
   calls.push_back(std::move(call));
   return calls.back().failed;
 }
@@ -49,37 +50,46 @@ std::vector<std::int64_t> FakePlatform::amounts_of(CallKind kind) const {
   return result;
 }
 
-Handle FakePlatform::create_file(const std::string& path, OpenMode mode) {
+bool FakePlatform::exists(const std::string& path) const {
+  return files.count(path) + directories.count(path) + links.count(path) +
+             huge_files.count(path) + specials.count(path) !=
+         0;
+}
+
+Opened FakePlatform::open(const std::string& path, bool can_read,
+                          bool can_write) {
+  const Handle handle = next_handle_++;
+  open_[handle] = {path, can_read, can_write};
+  return {OpenOutcome::OPENED, handle};
+}
+
+Opened FakePlatform::create_file(const std::string& path, OpenMode mode) {
   if (log({CallKind::CREATE, path, 0})) {
-    return INVALID_HANDLE;
+    return {};
   }
-  if (directories.count(path) != 0 || huge_files.count(path) != 0) {
-    return INVALID_HANDLE;
-  }
-  OpenFile file{path};
   switch (mode) {
   case OpenMode::READ_EXISTING:
-    if (files.count(path) == 0) {
-      return INVALID_HANDLE; // links included: the fake does not resolve them
+    // Links included: the fake does not resolve them.
+    return files.count(path) != 0 ? open(path, true, false) : Opened{};
+  case OpenMode::CREATE_NEW:
+    if (auto it = appearing.find(path); it != appearing.end()) {
+      files[path] = it->second;
+      appearing.erase(it);
     }
-    file.can_read = true;
-    break;
-  case OpenMode::CREATE_ALWAYS:
-  case OpenMode::TRUNCATE_EXISTING:
-    if (links.count(path) != 0) {
-      return INVALID_HANDLE; // never through a link
-    }
-    if (mode == OpenMode::TRUNCATE_EXISTING && files.count(path) == 0) {
-      return INVALID_HANDLE;
+    if (exists(path)) {
+      return {OpenOutcome::TAKEN, INVALID_HANDLE};
     }
     files[path].clear();
-    file.can_read = mode == OpenMode::CREATE_ALWAYS;
-    file.can_write = true;
+    return open(path, true, true);
+  case OpenMode::REUSE_EMPTY:
     break;
   }
-  const Handle handle = next_handle_++;
-  open_[handle] = file;
-  return handle;
+  const auto file = files.find(path);
+  if (file == files.end() || !file->second.empty() ||
+      foreign_files.count(path) != 0 || held_files.count(path) != 0) {
+    return {OpenOutcome::TAKEN, INVALID_HANDLE};
+  }
+  return open(path, true, true);
 }
 
 bool FakePlatform::read_file(Handle handle, void* destination,
@@ -93,8 +103,10 @@ bool FakePlatform::read_file(Handle handle, void* destination,
   OpenFile& file = it->second;
   const auto& bytes = files[file.path];
   const auto size = static_cast<std::int64_t>(bytes.size());
+  const std::uint32_t limit =
+      read_piece != 0 ? std::min(count, read_piece) : count;
   const std::int64_t n =
-      std::clamp<std::int64_t>(size - file.position, 0, count);
+      std::clamp<std::int64_t>(size - file.position, 0, limit);
   if (n > 0) {
     std::memcpy(destination, bytes.data() + file.position,
                 static_cast<std::size_t>(n));
@@ -150,16 +162,19 @@ EntryInfo FakePlatform::find_entry(const std::string& path) {
   log({CallKind::FIND, path, 0});
   EntryInfo info;
   if (directories.count(path) != 0) {
-    info.found = info.directory = true;
+    info.kind = EntryKind::DIRECTORY;
   } else if (auto link = links.find(path); link != links.end()) {
-    info.found = info.link = true;
+    info.kind = EntryKind::LINK;
     info.size = link->second;
+  } else if (specials.count(path) != 0) {
+    info.kind = EntryKind::OTHER;
   } else if (auto huge = huge_files.find(path); huge != huge_files.end()) {
-    info.found = true;
+    info.kind = EntryKind::FILE;
     info.size = huge->second;
   } else if (auto file = files.find(path); file != files.end()) {
-    info.found = true;
+    info.kind = EntryKind::FILE;
     info.size = file->second.size();
+    info.own_single = foreign_files.count(path) == 0;
   }
   return info;
 }

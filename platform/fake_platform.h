@@ -30,6 +30,7 @@ struct FakeCall {
       0; // bytes asked for (READ, WRITE, ALLOCATE) or distance (SEEK)
   std::int64_t result = 0; // bytes moved (READ, WRITE)
   bool failed = false;     // made to fail on request
+  bool deferred = false;   // made while interrupts were deferred
 };
 
 class FakePlatform final : public Platform {
@@ -44,6 +45,15 @@ public:
   std::map<std::string, std::uint64_t> links;
   // Sizes reported for files too large to hold; they cannot be opened.
   std::map<std::string, std::uint64_t> huge_files;
+  // Devices, FIFOs and sockets: never opened.
+  std::set<std::string> specials;
+  // Files (in files) that have another name too or belong to someone else.
+  std::set<std::string> foreign_files;
+  // Files (in files) that another run holds open for writing.
+  std::set<std::string> held_files;
+  // Files that appear just before the tool creates their path, as if
+  // another process had been quicker.
+  std::map<std::string, std::vector<std::uint8_t>> appearing;
 
   std::string console;         // everything written to the console
   std::vector<FakeCall> calls; // every call, in order
@@ -54,6 +64,9 @@ public:
   void fail(CallKind kind, int n);
   // Makes the nth WRITE from now on take only half of its bytes.
   void shorten_write(int n);
+  // Makes every READ bring at most this many bytes, as a pipe does; 0: no
+  // limit.
+  std::uint32_t read_piece = 0;
   // Makes every ALLOCATE fail.
   bool allocations_fail = false;
 
@@ -63,12 +76,14 @@ public:
   // Handles and buffers not given back.
   std::size_t open_handles() const { return open_.size(); }
   std::size_t live_buffers() const { return buffers_; }
+  // Whether interrupts are deferred now.
+  bool deferring() const { return defer_depth_ > 0; }
 
   // Installs itself as the platform in use, and the system's again when
   // destroyed.
   void install();
 
-  Handle create_file(const std::string& path, OpenMode mode) override;
+  Opened create_file(const std::string& path, OpenMode mode) override;
   bool read_file(Handle handle, void* destination, std::uint32_t count,
                  std::uint32_t* count_read) override;
   bool write_file(Handle handle, const void* source, std::uint32_t count,
@@ -78,6 +93,8 @@ public:
   EntryInfo find_entry(const std::string& path) override;
   char path_separator() const override { return '/'; }
   void console_write(std::string_view text) override;
+  void defer_interrupts() override { ++defer_depth_; }
+  void allow_interrupts() override { --defer_depth_; }
   std::uint8_t* allocate_buffer(std::size_t size) override;
   void free_buffer(std::uint8_t* buffer) override;
 
@@ -91,6 +108,9 @@ private:
 
   // Logs a call and tells whether it is one that must fail.
   bool log(FakeCall call);
+  // Whether anything at all is at path.
+  bool exists(const std::string& path) const;
+  Opened open(const std::string& path, bool can_read, bool can_write);
 
   std::map<Handle, OpenFile> open_;
   Handle next_handle_ = 1;
@@ -98,6 +118,7 @@ private:
   std::map<CallKind, std::set<int>> failing_;
   std::set<int> short_writes_;
   std::size_t buffers_ = 0;
+  int defer_depth_ = 0;
   bool installed_ = false;
 };
 

@@ -14,30 +14,57 @@ namespace vetrik {
 using Handle = std::intptr_t;
 inline constexpr Handle INVALID_HANDLE = -1;
 
-// How create_file opens its path.
+// How create_file opens its path. The two ways of creating never empty a
+// file that holds data and never follow a link, and the file stays locked
+// against other runs of the tool until it is closed.
 enum class OpenMode {
-  READ_EXISTING,    // read only; the path must name an existing plain file
-  CREATE_ALWAYS,    // read and write; created, or emptied when it exists
-  TRUNCATE_EXISTING // write only; an existing file, emptied
+  READ_EXISTING, // read only; the path must name an existing plain file
+  CREATE_NEW,    // read and write; the path must not exist, and is created
+  REUSE_EMPTY    // read and write; an existing empty file that is plainly a
+                 // leftover: a regular file with one link, the user's own,
+                 // that no other run holds
 };
 
-// What a look-up found at a path. The entry itself is described: a symbolic
-// link (any reparse point on Windows) is reported as a link, never as what it
-// points to.
+enum class OpenOutcome {
+  OPENED,
+  TAKEN, // the path holds something this run may not write: for CREATE_NEW
+         // anything at all, for REUSE_EMPTY anything but a leftover
+  FAILED // the system refused for another reason
+};
+
+struct Opened {
+  OpenOutcome outcome = OpenOutcome::FAILED;
+  Handle handle = INVALID_HANDLE; // valid only when OPENED
+};
+
+// What a look-up found at a path. The entry itself is described: a link is
+// never followed.
+enum class EntryKind {
+  MISSING,   // nothing is there
+  FILE,      // a regular file
+  DIRECTORY, // a directory
+  LINK,      // a symbolic link (on Windows any reparse point)
+  OTHER,     // a device, a FIFO, a socket: nothing a file is written to
+  RESERVED   // a name that the system keeps for a device whatever counter
+             // is put before its extension, so no file can ever have it
+};
+
 struct EntryInfo {
-  bool found = false;
-  bool directory = false;
-  bool link = false;
-  std::uint64_t size = 0;
+  EntryKind kind = EntryKind::MISSING;
+  std::uint64_t size = 0; // FILE: its length; LINK: its target's length
+  // FILE: it has no other name and belongs to the user running the tool.
+  // Where the system cannot tell from a look-up, true; REUSE_EMPTY checks
+  // again on the open file.
+  bool own_single = false;
 };
 
 class Platform {
 public:
   virtual ~Platform() = default;
 
-  // Opens or creates path. Returns the handle, or INVALID_HANDLE on failure
-  // (also for a directory, and, when creating, for a symbolic link).
-  virtual Handle create_file(const std::string& path, OpenMode mode) = 0;
+  // Opens or creates path as mode says. A directory is never opened, and
+  // neither way of creating opens anything but a regular file.
+  virtual Opened create_file(const std::string& path, OpenMode mode) = 0;
 
   // Reads up to count bytes at the file position and advances it. Returns
   // false when the call failed; *count_read is 0 then, and at the end.
@@ -57,10 +84,9 @@ public:
   // for a written file means its data may not have reached the disk.
   virtual bool close_handle(Handle handle) = 0;
 
-  // Describes the entry at path; found is false when there is none. A name
-  // that the system keeps for a device is reported as a link, taken and never
-  // written through; or as a directory when it stays a device whatever is put
-  // before its extension.
+  // Describes the entry at path; MISSING when there is none. A name that the
+  // system keeps for a device is OTHER (or RESERVED), whether or not a
+  // directory search would find it.
   virtual EntryInfo find_entry(const std::string& path) = 0;
 
   // A path of the drive form, C: or C:\ (any first and third character),
@@ -89,6 +115,14 @@ public:
   // Sends out console text still held back.
   virtual void console_flush() {}
 
+  // Between defer_interrupts and the matching allow_interrupts, a request to
+  // end the process (an interrupt, a termination or a hang-up signal) waits.
+  // Whenever such a request is carried out, the console text held back is
+  // written out first, and the process then ends by that request as it would
+  // have without the tool's help. Calls nest.
+  virtual void defer_interrupts() {}
+  virtual void allow_interrupts() {}
+
   // A block of size bytes for a stream buffer, or nullptr when none can be had.
   virtual std::uint8_t* allocate_buffer(std::size_t size) = 0;
   virtual void free_buffer(std::uint8_t* buffer) = 0;
@@ -110,8 +144,9 @@ Platform& system_platform();
 std::optional<std::string> system_command_line();
 
 // Readies the process for a run: a closed or broken standard output must not
-// end it, and a file the tool opens must never take the place of a standard
-// stream that was closed when the process started.
+// end it, a file the tool opens must never take the place of a standard
+// stream that was closed when the process started, and a request to end the
+// process keeps the console text held back (see defer_interrupts).
 void prepare_process();
 
 } // namespace vetrik

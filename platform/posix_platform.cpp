@@ -1,11 +1,15 @@
 // The platform on POSIX systems: file descriptors stand behind handles.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -13,6 +17,15 @@
 namespace vetrik {
 
 namespace {
+
+// Runs a system call again for as long as a signal interrupts it.
+template <typename Call> auto retry(Call call) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
 
 // Handle 0 means "no file" to the callers, while descriptor 0 is a real one,
 // so every handle is its descriptor plus one.
@@ -23,46 +36,164 @@ int fd_of(Handle handle) {
   return static_cast<int>(handle - 1);
 }
 
+Opened opened(int fd) {
+  return {OpenOutcome::OPENED, handle_of(fd)};
+}
+
+// Closes fd, which holds nothing worth keeping, and gives outcome.
+Opened given_up(int fd, OpenOutcome outcome) {
+  ::close(fd);
+  return {outcome, INVALID_HANDLE};
+}
+
+// Takes the lock that tells other runs a file is being written. Only a run
+// that looks at the new file to see whether it is a leftover can hold it
+// first, and only for a moment, so a few tries suffice; a file system
+// without locks lets it pass. Returns false when the lock stayed out of
+// reach.
+bool lock_new_file(int fd) {
+  constexpr int TRIES = 1000;
+  for (int i = 0; i < TRIES; ++i) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 ||
+        (errno != EWOULDBLOCK && errno != EINTR)) {
+      return true;
+    }
+    const timespec pause{0, 1000000};
+    ::nanosleep(&pause, nullptr);
+  }
+  return false;
+}
+
+// The permissions a created file gets, as the user's file mask allows.
+mode_t creation_mode() {
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
+Opened open_image(const std::string& path) {
+  const int fd =
+      retry([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (fd < 0) {
+    return {};
+  }
+  // A directory opens for reading here, but it is no file to read.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    return given_up(fd, OpenOutcome::FAILED);
+  }
+  return opened(fd);
+}
+
+// Exclusive creation never opens what is there, whatever it is: a FIFO, a
+// device or a link stays untouched, and so does a name made by another run
+// since the search looked. The new file has no permissions until it is
+// locked, so that no other run takes it for a leftover before then.
+Opened create_new(const std::string& path) {
+  const int fd = retry([&] {
+    return ::open(path.c_str(),
+                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0);
+  });
+  if (fd < 0) {
+    return {errno == EEXIST ? OpenOutcome::TAKEN : OpenOutcome::FAILED,
+            INVALID_HANDLE};
+  }
+  if (!lock_new_file(fd)) {
+    return given_up(fd, OpenOutcome::FAILED);
+  }
+  ::fchmod(fd, creation_mode());
+  return opened(fd);
+}
+
+// Opens without blocking (a FIFO would wait for a reader) and without
+// emptying; the checks that make the file a leftover are made on the open,
+// locked file, so nothing can change in between. A file without
+// permissions is one another run has just made and not yet locked.
+Opened reuse_empty(const std::string& path) {
+  const int fd = retry([&] {
+    return ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  });
+  if (fd < 0) {
+    return {OpenOutcome::TAKEN, INVALID_HANDLE};
+  }
+  struct stat st {};
+  if (retry([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 ||
+      ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
+      st.st_uid != ::geteuid() || st.st_size != 0 || (st.st_mode & 0777) == 0) {
+    return given_up(fd, OpenOutcome::TAKEN);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return opened(fd);
+}
+
+// Console text held back while standard output is no terminal. A signal
+// handler writes it out, so it lives in static storage and changes only
+// while interrupts are deferred.
+constexpr std::size_t CONSOLE_HOLD_SIZE = 4096;
+char held_text[CONSOLE_HOLD_SIZE];
+volatile std::sig_atomic_t held_length = 0;
+volatile std::sig_atomic_t defer_depth = 0;
+volatile std::sig_atomic_t deferred_signal = 0;
+
+// Writes all of text to standard output, or as much as it takes before it
+// fails. Safe in a signal handler.
+void write_out(const char* p, std::size_t left) {
+  while (left > 0) {
+    const ssize_t n = retry([&] { return ::write(STDOUT_FILENO, p, left); });
+    if (n <= 0) {
+      return;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+void flush_held() {
+  write_out(held_text, static_cast<std::size_t>(held_length));
+  held_length = 0;
+}
+
+// Ends the process by signal, as it would have ended without a handler,
+// once the held text is out. Safe in a signal handler, where signal stays
+// blocked until the handler returns.
+void end_by(int signal) {
+  flush_held();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void on_stop_request(int signal) {
+  const int saved_errno = errno;
+  if (defer_depth > 0) {
+    deferred_signal = signal;
+  } else {
+    end_by(signal);
+  }
+  errno = saved_errno;
+}
+
 class PosixPlatform final : public Platform {
 public:
-  Handle create_file(const std::string& path, OpenMode mode) override {
-    int flags = O_CLOEXEC;
+  Opened create_file(const std::string& path, OpenMode mode) override {
     switch (mode) {
+    case OpenMode::CREATE_NEW:
+      return create_new(path);
+    case OpenMode::REUSE_EMPTY:
+      return reuse_empty(path);
     case OpenMode::READ_EXISTING:
-      flags |= O_RDONLY;
-      break;
-    case OpenMode::CREATE_ALWAYS:
-      flags |= O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
-      break;
-    case OpenMode::TRUNCATE_EXISTING:
-      flags |= O_WRONLY | O_TRUNC | O_NOFOLLOW;
       break;
     }
-    int fd;
-    do {
-      fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-      return INVALID_HANDLE;
-    }
-    // A directory opens for reading here, but it is no file to read. (One
-    // cannot be opened for writing at all.)
-    struct stat st {};
-    if (mode == OpenMode::READ_EXISTING &&
-        (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
-      ::close(fd);
-      return INVALID_HANDLE;
-    }
-    return handle_of(fd);
+    return open_image(path);
   }
 
   bool read_file(Handle handle, void* destination, std::uint32_t count,
                  std::uint32_t* count_read) override {
     *count_read = 0;
-    ssize_t n;
-    do {
-      n = ::read(fd_of(handle), destination, count);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n =
+        retry([&] { return ::read(fd_of(handle), destination, count); });
     if (n < 0) {
       return false;
     }
@@ -77,10 +208,8 @@ public:
     if (count == 0) {
       return true;
     }
-    ssize_t n;
-    do {
-      n = ::write(fd_of(handle), source, count);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n =
+        retry([&] { return ::write(fd_of(handle), source, count); });
     if (n < 0) {
       return false;
     }
@@ -97,51 +226,74 @@ public:
   bool close_handle(Handle handle) override {
     // After an interrupted close the descriptor is gone all the same on
     // Linux, so it is never retried; the data may not have been written.
+    // Closing also gives up the file's lock.
     return ::close(fd_of(handle)) == 0;
   }
 
   EntryInfo find_entry(const std::string& path) override {
-    EntryInfo info;
     struct stat st {};
     if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
-      return info;
+      return {};
     }
-    info.found = true;
-    info.directory = S_ISDIR(st.st_mode);
-    info.link = S_ISLNK(st.st_mode);
+    EntryInfo info;
     info.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (S_ISREG(st.st_mode)) {
+      info.kind = EntryKind::FILE;
+      info.own_single = st.st_nlink == 1 && st.st_uid == ::geteuid();
+    } else if (S_ISDIR(st.st_mode)) {
+      info.kind = EntryKind::DIRECTORY;
+    } else if (S_ISLNK(st.st_mode)) {
+      info.kind = EntryKind::LINK;
+    } else {
+      info.kind = EntryKind::OTHER;
+    }
     return info;
   }
 
   char path_separator() const override { return '/'; }
 
   void console_write(std::string_view text) override {
-    if (!held_.has_value()) {
-      held_.emplace();
-      if (::isatty(STDOUT_FILENO) == 0) {
-        held_->reserve(CONSOLE_HOLD_SIZE);
-      }
+    defer_interrupts();
+    if (!holding_.has_value()) {
+      holding_ = ::isatty(STDOUT_FILENO) == 0;
     }
     // A terminal sees every message at once; a pipe or file gets the text
     // in blocks, which spares a system call per extracted file.
-    if (held_->capacity() < CONSOLE_HOLD_SIZE) {
-      write_out(text);
-      return;
-    }
-    if (held_->size() + text.size() > CONSOLE_HOLD_SIZE) {
-      console_flush();
-    }
-    if (text.size() >= CONSOLE_HOLD_SIZE) {
-      write_out(text);
+    if (!*holding_) {
+      write_out(text.data(), text.size());
     } else {
-      held_->append(text);
+      if (static_cast<std::size_t>(held_length) + text.size() >
+          CONSOLE_HOLD_SIZE) {
+        flush_held();
+      }
+      if (text.size() >= CONSOLE_HOLD_SIZE) {
+        write_out(text.data(), text.size());
+      } else {
+        std::memcpy(held_text + held_length, text.data(), text.size());
+        held_length = static_cast<std::sig_atomic_t>(
+            static_cast<std::size_t>(held_length) + text.size());
+      }
     }
+    allow_interrupts();
   }
 
   void console_flush() override {
-    if (held_.has_value() && !held_->empty()) {
-      write_out(*held_);
-      held_->clear();
+    defer_interrupts();
+    flush_held();
+    allow_interrupts();
+  }
+
+  void defer_interrupts() override {
+    defer_depth = defer_depth + 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+  }
+
+  void allow_interrupts() override {
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    defer_depth = defer_depth - 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (defer_depth == 0 && deferred_signal != 0) {
+      end_by(deferred_signal);
     }
   }
 
@@ -152,27 +304,9 @@ public:
   void free_buffer(std::uint8_t* buffer) override { std::free(buffer); }
 
 private:
-  static constexpr std::size_t CONSOLE_HOLD_SIZE = 4096;
-
-  static void write_out(std::string_view text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-      ssize_t n = ::write(STDOUT_FILENO, p, left);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        return;
-      }
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-
-  // Console text not yet written; unset until the first message, when
-  // the kind of standard output is known. No capacity: not held back.
-  std::optional<std::string> held_;
+  // Unset until the first message, when the kind of standard output is
+  // known.
+  std::optional<bool> holding_;
 };
 
 } // namespace
@@ -191,6 +325,20 @@ void prepare_process() {
   // sizes: the write that fails is reported like any other.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+  // Requests to stop write out the report first. One the process was told
+  // to ignore (started in the background, or under nohup) stays ignored.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    if (::sigaction(signal, nullptr, &action) == 0 &&
+        action.sa_handler == SIG_IGN) {
+      continue;
+    }
+    action = {};
+    action.sa_handler = on_stop_request;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
   // Keep descriptors 0 to 2 taken, so that neither the image nor an output
   // file can become "standard output" and receive the console text.
   for (int fd = 0; fd <= 2; ++fd) {

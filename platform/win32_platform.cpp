@@ -10,11 +10,9 @@
 // windows.h defines the dispositions as macros, which would rewrite the
 // members of OpenMode that share their names.
 namespace {
-constexpr DWORD DISPOSITION_CREATE_ALWAYS = CREATE_ALWAYS;
-constexpr DWORD DISPOSITION_TRUNCATE_EXISTING = TRUNCATE_EXISTING;
+constexpr DWORD DISPOSITION_CREATE_NEW = CREATE_NEW;
 } // namespace
-#undef CREATE_ALWAYS
-#undef TRUNCATE_EXISTING
+#undef CREATE_NEW
 
 #include "platform/platform.h"
 
@@ -66,8 +64,10 @@ enum class DeviceName { NONE, UP_TO_EXTENSION, UP_TO_EARLIER_DOT };
 // Windows opens a device instead of a file when the last component, up to its
 // first dot and without the spaces before that dot, is CON, PRN, AUX, NUL,
 // COM1 to COM9 or LPT1 to LPT9, in any case: "nul .txt" and "Con.x.B" are
-// the null device and the console. When that first dot is also the last one,
-// a different text before the extension makes a file name of it.
+// the null device and the console. CONIN$ and CONOUT$ open the console's
+// input and output; they are kept the same way, to be safe. When that first
+// dot is also the last one, a different text before the extension makes a
+// file name of it.
 DeviceName device_name(std::string_view path) {
   const std::size_t start = path.find_last_of("\\/:");
   const std::string_view name =
@@ -83,6 +83,7 @@ DeviceName device_name(std::string_view path) {
   }
   const bool device =
       key == "CON" || key == "PRN" || key == "AUX" || key == "NUL" ||
+      key == "CONIN$" || key == "CONOUT$" ||
       (key.size() == 4 && (key.starts_with("COM") || key.starts_with("LPT")) &&
        key[3] >= '1' && key[3] <= '9');
   if (!device) {
@@ -97,6 +98,63 @@ bool is_volume_root(const std::wstring& path) {
   return GetDriveTypeW(path.c_str()) > DRIVE_NO_ROOT_DIR;
 }
 
+Opened opened(HANDLE handle) {
+  return {OpenOutcome::OPENED, reinterpret_cast<Handle>(handle)};
+}
+
+Opened given_up(HANDLE handle, OpenOutcome outcome) {
+  CloseHandle(handle);
+  return {outcome, INVALID_HANDLE};
+}
+
+// Opens path for reading and writing, sharing it with readers only: while
+// the tool holds it, no other run can open it to write.
+HANDLE open_for_output(const std::string& path, DWORD disposition,
+                       DWORD flags) {
+  return CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
+}
+
+// Exclusive creation opens nothing that is there; a device name that
+// slipped past the name search would still open the device, so anything
+// but a disk file is refused.
+Opened create_new(const std::string& path) {
+  const HANDLE handle =
+      open_for_output(path, DISPOSITION_CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return {error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                ? OpenOutcome::TAKEN
+                : OpenOutcome::FAILED,
+            INVALID_HANDLE};
+  }
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    return given_up(handle, OpenOutcome::FAILED);
+  }
+  return opened(handle);
+}
+
+// An empty leftover is reused only when nobody else has it open for writing
+// (another run holding it makes the open fail with a sharing violation),
+// and when the open file is a plain disk file of one name, still empty.
+Opened reuse_empty(const std::string& path) {
+  const HANDLE handle =
+      open_for_output(path, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return {OpenOutcome::TAKEN, INVALID_HANDLE};
+  }
+  BY_HANDLE_FILE_INFORMATION about{};
+  if (GetFileType(handle) != FILE_TYPE_DISK ||
+      GetFileInformationByHandle(handle, &about) == 0 ||
+      (about.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      about.nNumberOfLinks != 1 || about.nFileSizeHigh != 0 ||
+      about.nFileSizeLow != 0) {
+    return given_up(handle, OpenOutcome::TAKEN);
+  }
+  return opened(handle);
+}
+
 class Win32Platform final : public Platform {
 public:
   // Standard output is taken once, at start-up, as the system handed it over.
@@ -105,38 +163,23 @@ public:
     console_ = GetConsoleMode(out_, &mode) != 0;
   }
 
-  Handle create_file(const std::string& path, OpenMode mode) override {
-    DWORD access = GENERIC_READ;
-    DWORD disposition = OPEN_EXISTING;
-    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+  Opened create_file(const std::string& path, OpenMode mode) override {
     switch (mode) {
+    case OpenMode::CREATE_NEW:
+      return create_new(path);
+    case OpenMode::REUSE_EMPTY:
+      return reuse_empty(path);
     case OpenMode::READ_EXISTING:
-      break;
-    case OpenMode::CREATE_ALWAYS:
-      access = GENERIC_READ | GENERIC_WRITE;
-      disposition = DISPOSITION_CREATE_ALWAYS;
-      break;
-    case OpenMode::TRUNCATE_EXISTING:
-      access = GENERIC_WRITE;
-      disposition = DISPOSITION_TRUNCATE_EXISTING;
-      attributes = 0;
       break;
     }
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused here.
     const HANDLE handle =
-        CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ, nullptr,
-                    disposition, attributes, nullptr);
+        CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-      return INVALID_HANDLE;
+      return {};
     }
-    // Output goes to files only: a device name that slipped past the name
-    // search would send a payload to a printer or a serial line.
-    if (mode != OpenMode::READ_EXISTING &&
-        GetFileType(handle) != FILE_TYPE_DISK) {
-      CloseHandle(handle);
-      return INVALID_HANDLE;
-    }
-    return reinterpret_cast<Handle>(handle);
+    return {OpenOutcome::OPENED, reinterpret_cast<Handle>(handle)};
   }
 
   bool read_file(Handle handle, void* destination, std::uint32_t count,
@@ -171,13 +214,11 @@ public:
       return info;
     }
     // A device is never free, and never written to. When every numbered
-    // name would be the same device, it passes for a directory instead: the
-    // name search then ends at once, and the create is refused.
+    // name would be the same device, no file can have the name at all.
     if (const DeviceName device = device_name(path);
         device != DeviceName::NONE) {
-      info.found = true;
-      info.link = device == DeviceName::UP_TO_EXTENSION;
-      info.directory = !info.link;
+      info.kind = device == DeviceName::UP_TO_EXTENSION ? EntryKind::OTHER
+                                                        : EntryKind::RESERVED;
       return info;
     }
     WIN32_FIND_DATAW data{};
@@ -187,10 +228,16 @@ public:
     }
     FindClose(search);
     const DWORD attributes = data.dwFileAttributes;
-    info.found = true;
     // A symbolic link or junction counts as taken, even one to a directory.
-    info.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    info.directory = !info.link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      info.kind = EntryKind::LINK;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      info.kind = EntryKind::DIRECTORY;
+    } else {
+      info.kind = EntryKind::FILE;
+      // A search tells neither owner nor links: reuse_empty looks again.
+      info.own_single = true;
+    }
     info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
                 data.nFileSizeLow;
     return info;

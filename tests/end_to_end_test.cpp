@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "tests/run_tool.h"
@@ -276,6 +279,64 @@ TEST_F(EndToEnd, AFailedWriteIsReportedAndTheNextFileIsStillExtracted) {
   const Bytes written = read_bytes(at("big       .B"));
   EXPECT_LE(written.size(), 1000U);
   EXPECT_TRUE(std::equal(written.begin(), written.end(), big.begin()));
+}
+
+TEST_F(EndToEnd, EmptyStoredFilesOfOneNameAreKeptApart) {
+  Bytes image;
+  for (int i = 0; i < 4; ++i) {
+    append(image, tape_file("z", {}));
+  }
+  const Result r = run_on(image);
+  EXPECT_EQ(r.out,
+            "Extracting z         .B\r\nExtracting z         (1).B\r\n"
+            "Extracting z         (2).B\r\nExtracting z         (3).B\r\n"
+            "done!");
+  EXPECT_EQ(files().size(), 4U);
+}
+
+// Two runs into one folder at once: neither may write a file of the other's.
+TEST_F(EndToEnd, TwoRunsInOneFolderNeverClobberEachOther) {
+  constexpr int FILES = 2000;
+  constexpr int NAMES = 50;
+  const auto payload = [](int run, int i) {
+    return pattern(8, static_cast<std::uint32_t>(run * FILES + i));
+  };
+  Result results[2];
+  std::thread runs[2];
+  for (int run = 0; run < 2; ++run) {
+    Bytes image;
+    for (int i = 0; i < FILES; ++i) {
+      append(image,
+             tape_file("n" + std::to_string(i % NAMES), payload(run, i)));
+    }
+    const std::string name = "run" + std::to_string(run) + ".tap";
+    write_bytes(at(name), image);
+    runs[run] = std::thread([this, name, &result = results[run]] {
+      result = run_tool(dir_.path(), {"vetrik", name});
+    });
+  }
+  for (std::thread& t : runs) {
+    t.join();
+  }
+  const Files left = files();
+  std::set<std::string> reported;
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    EXPECT_EQ(results[run].status, 0);
+    std::string_view out = results[run].out;
+    for (int i = 0; i < FILES; ++i) {
+      const std::size_t end = out.find("\r\n");
+      ASSERT_TRUE(out.starts_with("Extracting ") && end != out.npos) << i;
+      const std::string file(out.substr(11, end - 11));
+      out.remove_prefix(end + 2);
+      EXPECT_TRUE(reported.insert(file).second) << file << " twice";
+      EXPECT_EQ(left.count(file) != 0 ? left.at(file) : Bytes{},
+                payload(run, i))
+          << file;
+    }
+    EXPECT_EQ(out, "done!");
+  }
+  EXPECT_EQ(left.size(), 2U * FILES + 2U); // and the two images
 }
 
 TEST_F(EndToEnd, ManyFilesAreReportedInTapeOrderThroughAPipe) {

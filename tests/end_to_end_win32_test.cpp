@@ -43,7 +43,7 @@ TEST_F(EndToEndWin32, DeviceNamesAreTakenSoTheFileGetsANumber) {
     left[file] = payload;
   };
   for (const std::string device :
-       {"CON", "nul", "Aux", "prn", "com1", "LPT9"}) {
+       {"CON", "nul", "Aux", "prn", "com1", "LPT9", "CONIN$", "conout$"}) {
     add(device, "(1).B");
   }
   for (const std::string plain : {"console", "COM10", "LPT0x", "xNUL"}) {

@@ -216,12 +216,19 @@ std::string check_files(const ExtractionRun& run, const TapeModel& model,
   const FakePlatform& fake = run.after;
   const Directory& before = run.before;
   if (fake.directories != before.directories || fake.links != before.links ||
-      fake.huge_files != before.huge_files) {
-    return "a directory, link or huge file changed";
+      fake.huge_files != before.huge_files ||
+      fake.specials != before.specials) {
+    return "a directory, link, huge or special file changed";
   }
   for (const auto& [path, bytes] : before.files) {
     if (fake.files.count(path) == 0) {
       return "a file that was there is gone: " + path;
+    }
+  }
+  for (const std::string& path : before.foreign_files) {
+    if (fake.files.at(path) != before.files.at(path) ||
+        reports.count(path) != 0) {
+      return "a file of another owner was written: " + path;
     }
   }
   for (const auto& [path, bytes] : fake.files) {
@@ -276,6 +283,9 @@ void directory_install(const Directory& directory, FakePlatform& fake) {
   fake.links.insert(directory.links.begin(), directory.links.end());
   fake.huge_files.insert(directory.huge_files.begin(),
                          directory.huge_files.end());
+  fake.specials.insert(directory.specials.begin(), directory.specials.end());
+  fake.foreign_files.insert(directory.foreign_files.begin(),
+                            directory.foreign_files.end());
 }
 
 std::string extraction_violation(const ExtractionRun& run) {
@@ -289,13 +299,28 @@ std::string extraction_violation(const ExtractionRun& run) {
       return "tried to create a path that is not a plain name: " + call.path;
     }
   }
-  Cursor console(fake.console);
-  if (console.take("cannot read ")) {
-    if (console.rest() != run.image_path || run.status != 1) {
+  const auto& calls = run.after.calls;
+  const bool read_failed =
+      std::any_of(calls.begin(), calls.end(), [](const FakeCall& call) {
+        return call.kind == CallKind::READ && call.failed;
+      });
+  std::string text = fake.console;
+  if (text.starts_with("cannot read ") && !text.ends_with("done!")) {
+    if (text != "cannot read " + run.image_path || run.status != 1) {
       return "\"cannot read\" without the path alone, or not exit 1";
     }
     return check_files(run, {}, {});
   }
+  // A failed read of the image is reported last, before "done!".
+  const std::string unread = "cannot read " + run.image_path + "done!";
+  if (read_failed != text.ends_with(unread)) {
+    return read_failed ? "a failed read was not reported"
+                       : "a read failure was reported without one";
+  }
+  if (read_failed) {
+    text.replace(text.size() - unread.size(), unread.size(), "done!");
+  }
+  Cursor console(text);
 
   const TapeModel model = model_of(run.image);
   std::map<std::string, Report> reports;
@@ -372,12 +397,7 @@ std::string extraction_violation(const ExtractionRun& run) {
            std::string(console.rest().substr(0, 80));
   }
   // A failed read of the image leaves its rest unread: never a clean run.
-  const auto& calls = run.after.calls;
-  if (std::any_of(calls.begin(), calls.end(), [](const FakeCall& call) {
-        return call.kind == CallKind::READ && call.failed;
-      })) {
-    problem = true;
-  }
+  problem = problem || read_failed;
   if (run.status != (problem ? 1 : 0)) {
     return "exit status " + std::to_string(run.status) +
            " disagrees with the messages";

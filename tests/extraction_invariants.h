@@ -19,6 +19,8 @@ struct Directory {
   std::set<std::string> directories;
   std::map<std::string, std::uint64_t> links;
   std::map<std::string, std::uint64_t> huge_files;
+  std::set<std::string> specials;      // devices, FIFOs, sockets
+  std::set<std::string> foreign_files; // of files: another's, or linked
 };
 
 // Puts the entries of directory into fake.
@@ -41,12 +43,15 @@ struct ExtractionRun {
 //   where F is the header's name made safe, perhaps numbered, with its
 //   extension; then the message that ended the loop, if any; then "done!";
 //   or only "cannot read " and the path when the image could not be opened;
+//   after a failed read of the image, "cannot read " and the path come
+//   right before "done!";
 // - the exit status is 0 exactly when nothing but "Extracting" lines came
 //   before "done!" and no read of the image failed;
 // - a file reported as extracted and not followed by "Write Error" holds
 //   exactly its payload bytes (those present, when the image ends inside it);
 // - every path created is a plain name, every new file was reported, and no
-//   file of at least one byte, directory or link that was there is touched;
+//   file of at least one byte, directory, link, special file or file of
+//   another owner that was there is touched;
 // - no handle or buffer is left over.
 // Returns "" when every rule holds, else a description of the first broken.
 std::string extraction_violation(const ExtractionRun& run);

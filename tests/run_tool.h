@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <system_error>
@@ -22,6 +23,11 @@ struct Launch {
   // POSIX: when started as root, run as the user nobody, so that file
   // permissions count; the status is UNPRIVILEGED_FAILED when that fails.
   bool unprivileged = false;
+  // POSIX: seconds after which a run that still goes on is ended by SIGALRM
+  // (status 128 + 14), so that a run that hangs fails its test; 0: none.
+  unsigned time_limit = 0;
+  // Called with the process id as soon as the tool runs.
+  std::function<void(long)> started = nullptr;
 };
 
 inline constexpr int UNPRIVILEGED_FAILED = 125;

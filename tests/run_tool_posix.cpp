@@ -48,6 +48,9 @@ Result run_tool(const std::filesystem::path& dir,
       // see to it itself.
       ::signal(SIGXFSZ, SIG_DFL);
     }
+    if (launch.time_limit != 0) {
+      ::alarm(launch.time_limit); // outlives execve
+    }
     if (::chdir(cwd.c_str()) == 0) {
       constexpr uid_t NOBODY = 65534;
       if (launch.unprivileged && ::geteuid() == 0 &&
@@ -60,6 +63,9 @@ Result run_tool(const std::filesystem::path& dir,
     ::_exit(127);
   }
   ::close(pipe_fds[1]);
+  if (launch.started) {
+    launch.started(pid);
+  }
   Result result;
   if (pipe_fds[0] >= 0) {
     char buffer[4096];

@@ -52,6 +52,9 @@ Result run(const std::filesystem::path& dir, std::wstring command_line,
     }
     throw std::runtime_error("CreateProcessW failed");
   }
+  if (launch.started) {
+    launch.started(static_cast<long>(process.dwProcessId));
+  }
   Result result;
   if (read_end != nullptr) {
     char buffer[4096];
