@@ -63,9 +63,11 @@ public:
     return path;
   }
 
+  // Whether anything is at path, or will appear there when it is created.
   bool exists(const std::string& path) const {
     return fake.files.count(path) + fake.directories.count(path) +
-               fake.links.count(path) + fake.specials.count(path) !=
+               fake.links.count(path) + fake.specials.count(path) +
+               fake.appearing.count(path) !=
            0;
   }
 
@@ -85,7 +87,7 @@ public:
     if (fake.directories.count(path(0)) != 0) {
       return "refused " + name_;
     }
-    if (plain_free() && !appears(path(0))) {
+    if (plain_free()) {
       made_.insert(path(0));
       return name_;
     }
@@ -95,7 +97,7 @@ public:
       if (fake.directories.count(p) != 0) {
         return "refused " + base;
       }
-      if (!exists(p) && !appears(p)) {
+      if (!exists(p)) {
         return base;
       }
     }
@@ -105,11 +107,6 @@ public:
   FakePlatform fake;
 
 private:
-  // Whether something appears at p when it is created.
-  bool appears(const std::string& p) const {
-    return fake.appearing.count(p) != 0;
-  }
-
   std::string name_;
   std::string extension_;
   std::set<std::string> made_; // plain names this run made
