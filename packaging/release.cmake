@@ -21,7 +21,7 @@ endif()
 configure_file(doc/vetrik.1.in vetrik.1 @ONLY)
 
 if(WIN32)
-  # Everything at the top of the zip: the program, and the README and the
+  # The zip's one folder holds the program, and the README and the
   # licence as text files with CR LF line ends.
   install(TARGETS vetrik RUNTIME DESTINATION .)
   foreach(pair IN ITEMS "README.md=README.txt" "LICENSE=LICENSE.txt")
