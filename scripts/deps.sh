@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing vetrik needs, when it is missing, and
-# any further Debian packages named as arguments.
+# any further Debian packages named as arguments (NAME:i386 adds the i386
+# architecture first). Waits for a dpkg lock that another install holds.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev "$@")
@@ -13,5 +14,11 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [[ " ${missing[*]}" == *:i386* ]] &&
+  ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+apt=(apt-get -o DPkg::Lock::Timeout=900)
+$sudo "${apt[@]}" update -q
+DEBIAN_FRONTEND=noninteractive $sudo "${apt[@]}" install -y -q \
+  --no-install-recommends "${missing[@]}"

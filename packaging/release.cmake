@@ -1,0 +1,122 @@
+# What a release ships: the install rule, the manual page with the version put
+# in, the checks that keep the page and the README in step, and the Debian
+# package and the Windows zip, both made by CPack from the install rule.
+include(GNUInstallDirs)
+
+set(VETRIK_MAINTAINER "the vetrik developers <vetrik-devel@example.org>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+# The Linux program is hardened as Debian hardens its own: fortified libc
+# calls (which need the optimiser) and a global offset table made read-only
+# at start. The sanitizer and fuzz builds are left as they are.
+if(NOT WIN32 AND NOT VETRIK_SANITIZE AND NOT VETRIK_FUZZ)
+  foreach(target IN ITEMS vetrik_core vetrik)
+    target_compile_options(${target} PRIVATE
+      "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+  endforeach()
+  target_link_options(vetrik PRIVATE LINKER:-z,relro,-z,now)
+endif()
+
+# The page is written by hand; only its version comes from project().
+configure_file(doc/vetrik.1.in vetrik.1 @ONLY)
+
+if(WIN32)
+  # The zip's one folder holds the program, and the README and the
+  # licence as text files with CR LF line ends.
+  install(TARGETS vetrik RUNTIME DESTINATION .)
+  foreach(pair IN ITEMS "README.md=README.txt" "LICENSE=LICENSE.txt")
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 source)
+    list(GET pair 1 target)
+    file(READ ${source} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${target} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${target} DESTINATION .)
+  endforeach()
+else()
+  install(TARGETS vetrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md LICENSE
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+# The Debian copyright file, in the machine-readable format, with the licence
+# text taken from LICENSE: blank lines become " .", every line is indented.
+file(READ LICENSE licence)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" _ "${licence}")
+set(VETRIK_COPYRIGHT "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "^.*Copyright [^\n]*\n\n" "" licence "${licence}")
+string(STRIP "${licence}" licence)
+string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+string(REPLACE "\n" "\n " licence "${licence}")
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: vetrik
+
+Files: *
+Copyright: ${VETRIK_COPYRIGHT}
+License: Expat
+ ${licence}
+")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+
+set(CPACK_PACKAGE_NAME vetrik)
+set(CPACK_PACKAGE_VENDOR "the vetrik developers")
+set(CPACK_PACKAGE_CONTACT "${VETRIK_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "unpack ZX Spectrum tape images into one file per stored file")
+set(CPACK_PACKAGE_DESCRIPTION
+"vetrik reads a ZX Spectrum tape image in the TAP format and writes every file
+stored on the tape into the current directory, as the raw bytes of its data
+block, checking both checksums of every file.
+
+It is made for rescuing old tapes in bulk from scripts: every problem is
+reported on the console and in the exit status, a file that holds data is
+never overwritten, no output lands outside the current directory or behind
+a symbolic link, and memory use does not grow with the image.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_VERBATIM_VARIABLES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win32)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VETRIK_MAINTAINER}")
+  # Adds what a Debian package holds beyond the install rule.
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/deb_staging.cmake)
+  set(CPACK_VETRIK_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set(CPACK_VETRIK_COPYRIGHT ${CMAKE_CURRENT_BINARY_DIR}/copyright)
+  set(CPACK_VETRIK_STRIP ${CMAKE_STRIP})
+endif()
+include(CPack)
+
+# The page and the README must list the same messages; the page must be clean
+# for both man page formatters found.
+if(VETRIK_TESTS AND NOT CMAKE_CROSSCOMPILING)
+  find_program(VETRIK_BASH bash REQUIRED)
+  add_test(NAME Manual.ListsTheMessagesOfTheReadme
+           COMMAND ${VETRIK_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/tests/manual_matches_readme.sh
+                   ${CMAKE_CURRENT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1)
+  add_test(NAME Manual.AgreementCheckGivesTheRightVerdicts
+           COMMAND ${VETRIK_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/tests/manual_matches_readme_test.sh)
+  find_program(VETRIK_MANDOC mandoc)
+  if(VETRIK_MANDOC)
+    add_test(NAME Manual.MandocLintIsSilent
+             COMMAND ${VETRIK_MANDOC} -Tlint ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1)
+    set_tests_properties(Manual.MandocLintIsSilent PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+  endif()
+  find_program(VETRIK_GROFF groff)
+  if(VETRIK_GROFF)
+    add_test(NAME Manual.GroffWarnsOfNothing
+             COMMAND ${VETRIK_GROFF} -man -ww -z ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1)
+    set_tests_properties(Manual.GroffWarnsOfNothing PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+  endif()
+endif()
