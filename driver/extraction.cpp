@@ -147,9 +147,13 @@ private:
       return Pass::NEXT;
     }
     checksum ^= copy_payload(payload_length);
-    if (!file_close(OUTPUT)) {
+    const bool written = file_close(OUTPUT);
+    if (!written) {
       console_print(std::string(WRITE_ERROR) + file_name);
       failed_ = true;
+    }
+    if (!written || payload_length == 0) {
+      remember_empty_output(file_name, history_);
     }
     const std::uint8_t stored_data_checksum = image_.byte();
     if (image_.ended()) {

@@ -245,6 +245,20 @@ TEST(DoubleNames, AnEmptyFileThisRunMadeIsNeverReused) {
   EXPECT_EQ(out.files.size(), 4U);
 }
 
+// A tape name can render as a numbered name the run has already made.
+TEST(DoubleNames, ANumberedFileThisRunLeftEmptyIsNeverReused) {
+  const std::string ten_one = "(10)\x01"
+                              "abcde";
+  Bytes image = tape::tape_file(ten_one, ONE);
+  tape::append(image, tape::tape_file(ten_one, {}));
+  tape::append(image, tape::tape_file("\x0a(1)abcde\x01", TWO));
+  const Outcome out = extract(image);
+  EXPECT_EQ(out.console, extracting("(10)(1)abcde.B") +
+                             extracting("(10)(1)abcde(1).B") +
+                             extracting("(10)(1)abcde(1)(1).B") + "done!");
+  EXPECT_EQ(out.files.size(), 3U);
+}
+
 TEST(DoubleNames, OnlyAnEmptyLeftoverOfTheUsersOwnIsReused) {
   const std::string one_1 = padded("one") + "(1).B";
   for (const auto& [what, prepare] : std::map<std::string, Prepare>{

@@ -13,6 +13,7 @@
 #include "fileio/file_access.h"
 #include "naming/output_name.h"
 #include "platform/fake_platform.h"
+#include "tests/free_name_text.h"
 
 namespace vetrik {
 namespace {
@@ -88,7 +89,6 @@ public:
       return "refused " + name_;
     }
     if (plain_free()) {
-      made_.insert(path(0));
       return name_;
     }
     for (int counter = 1; counter <= 1024; ++counter) {
@@ -104,25 +104,16 @@ public:
     return "exhausted";
   }
 
+  // Notes that the run made the file at path and left it empty.
+  void left_empty(const std::string& path) { made_.insert(path); }
+
   FakePlatform fake;
 
 private:
   std::string name_;
   std::string extension_;
-  std::set<std::string> made_; // plain names this run made
+  std::set<std::string> made_; // files this run made and left empty
 };
-
-std::string found(const FreeName& free) {
-  switch (free.status) {
-  case NameStatus::CLAIMED:
-    return free.base_name;
-  case NameStatus::REFUSED:
-    return "refused " + free.base_name;
-  case NameStatus::EXHAUSTED:
-    break;
-  }
-  return "exhausted";
-}
 
 const char* naming_violation(const std::uint8_t* data, std::size_t size) {
   std::string name;
@@ -199,12 +190,18 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
     default: {
       const std::string expected = directory.expected();
       const FreeName chosen = find_free_name(safe, extension, claim, &history);
-      if (found(chosen) != expected) {
+      if (free_name_text(chosen) != expected) {
         return "the name chosen is taken or not the first free one";
       }
-      // The file made holds a payload or stays empty.
-      if (chosen.status == NameStatus::CLAIMED && counter % 2 == 1) {
-        file_write_byte(1, 1);
+      // The file made holds a payload or stays empty, as the run notes.
+      if (chosen.status == NameStatus::CLAIMED) {
+        const std::string output = chosen.base_name + extension;
+        if (counter % 2 == 1) {
+          file_write_byte(1, 1);
+        } else {
+          remember_empty_output(output, history);
+          directory.left_empty(output);
+        }
       }
       file_close(1);
     }

@@ -65,22 +65,22 @@ bool leftover(const EntryInfo& entry, const std::string& file_name,
     return false;
   }
   return history == nullptr ||
-         (!history->forgetful && history->created.count(file_name) == 0);
-}
-
-void remember_created(const std::string& file_name, NameHistory* history) {
-  if (history == nullptr || history->forgetful) {
-    return;
-  }
-  if (history->created.size() >= HISTORY_LIMIT) {
-    history->forgetful = true;
-    history->created.clear();
-    return;
-  }
-  history->created.insert(file_name);
+         (!history->forgetful && history->left_empty.count(file_name) == 0);
 }
 
 } // namespace
+
+void remember_empty_output(const std::string& file_name, NameHistory& history) {
+  if (history.forgetful) {
+    return;
+  }
+  if (history.left_empty.size() >= HISTORY_LIMIT) {
+    history.forgetful = true;
+    history.left_empty.clear();
+    return;
+  }
+  history.left_empty.insert(file_name);
+}
 
 FreeName find_free_name(const std::string& name, const std::string& extension,
                         const Claim& claim, NameHistory* history) {
@@ -96,7 +96,6 @@ FreeName find_free_name(const std::string& name, const std::string& extension,
     outcome = claim(plain, OpenMode::REUSE_EMPTY);
   }
   if (outcome == OpenOutcome::OPENED) {
-    remember_created(plain, history);
     return {NameStatus::CLAIMED, name};
   }
   if (outcome == OpenOutcome::FAILED) {

@@ -53,13 +53,18 @@ using TakenCounters =
 // What the searches of one run have learnt; kept by the caller for the run.
 struct NameHistory {
   TakenCounters taken;
-  // Plain names this run created. An empty file of such a name is the
-  // run's own output, never a leftover to reuse. Past HISTORY_LIMIT names
-  // the run stops remembering and reuses no empty file at all.
-  std::set<std::string> created;
+  // Files this run made and left empty: its own output, never a leftover.
+  // Past HISTORY_LIMIT of them the run stops remembering and reuses no empty
+  // file at all.
+  std::set<std::string> left_empty;
   bool forgetful = false;
 };
 inline constexpr std::size_t HISTORY_LIMIT = 65536;
+
+// Notes in history that this run made file_name and left it empty (it had
+// no payload, or its bytes were lost), so that no later search of the run
+// reuses it.
+void remember_empty_output(const std::string& file_name, NameHistory& history);
 
 // Finds the output name for name + extension and claims it. The plain name
 // is used when nothing is there, or when it is an empty file that is plainly

@@ -6,6 +6,7 @@
 
 #include "fileio/file_access.h"
 #include "platform/fake_platform.h"
+#include "tests/free_name_text.h"
 #include "tests/tape_builder.h"
 
 namespace vetrik {
@@ -53,19 +54,10 @@ protected:
     return free;
   }
 
-  // The base name claimed, or "refused" or "exhausted".
+  // The base name claimed, "refused NAME" or "exhausted".
   std::string chosen(const std::string& name, const char* extension = ".B",
                      NameHistory* history = nullptr) {
-    const FreeName free = search(name, extension, history);
-    switch (free.status) {
-    case NameStatus::CLAIMED:
-      return free.base_name;
-    case NameStatus::REFUSED:
-      return "refused " + free.base_name;
-    case NameStatus::EXHAUSTED:
-      break;
-    }
-    return "exhausted";
+    return free_name_text(search(name, extension, history));
   }
 
   static bool file_table_open(std::int32_t number) {
@@ -123,16 +115,22 @@ TEST_F(FindFreeName, ANameMadeByAnotherSinceTheLookUpIsPassedOver) {
 
 TEST_F(FindFreeName, AnEmptyFileThisRunMadeIsNeverReused) {
   NameHistory history;
-  EXPECT_EQ(chosen("e", ".B", &history), "e");
-  EXPECT_EQ(chosen("e", ".B", &history), "e(1)");
-  EXPECT_EQ(chosen("e", ".C", &history), "e");
+  const auto made_empty = [&](const std::string& name) {
+    const std::string base = chosen(name, ".B", &history);
+    remember_empty_output(base + ".B", history);
+    return base;
+  };
+  EXPECT_EQ(made_empty("e"), "e");
+  EXPECT_EQ(made_empty("e"), "e(1)");
+  // A tape name can be what the run made as a numbered name.
+  EXPECT_EQ(chosen("e(1)", ".B", &history), "e(1)(1)");
   EXPECT_EQ(chosen("e"), "e") << "a run that did not make it reuses it";
   // A run that can no longer tell its files from others reuses none.
   fake.files["old.B"] = {};
   for (std::size_t i = 0; i < HISTORY_LIMIT; ++i) {
-    history.created.insert(std::to_string(i));
+    history.left_empty.insert(std::to_string(i));
   }
-  EXPECT_EQ(chosen("new", ".B", &history), "new");
+  EXPECT_EQ(made_empty("new"), "new");
   EXPECT_EQ(chosen("old", ".B", &history), "old(1)");
 }
 

@@ -46,13 +46,13 @@ Opened given_up(int fd, OpenOutcome outcome) {
   return {outcome, INVALID_HANDLE};
 }
 
-// Takes the lock that tells other runs a file is being written. Only a run
-// that looks at the new file to see whether it is a leftover can hold it
-// first, and only for a moment, so a few tries suffice; a file system
+// Takes the lock that tells other runs a file is being written. Nothing
+// but a stray process can hold the lock of a file just made (no run takes
+// so new a file for a leftover), so a few tries suffice; a file system
 // without locks lets it pass. Returns false when the lock stayed out of
 // reach.
 bool lock_new_file(int fd) {
-  constexpr int TRIES = 1000;
+  constexpr int TRIES = 100;
   for (int i = 0; i < TRIES; ++i) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0 ||
         (errno != EWOULDBLOCK && errno != EINTR)) {
@@ -64,14 +64,34 @@ bool lock_new_file(int fd) {
   return false;
 }
 
-// The permissions a created file gets, as the user's file mask allows.
-mode_t creation_mode() {
-  static const mode_t mode = [] {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
+// When this run began, by the clock that stamps files.
+const timespec& run_start() {
+  static const timespec start = [] {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
   }();
-  return mode;
+  return start;
+}
+
+// A file changed this long before the run began, or later, may be another
+// run's output, finished or not; two seconds also cover file systems that
+// keep times to the even second.
+constexpr time_t RECENT_SECONDS = 2;
+
+// Whether the file st describes is plainly a leftover: an empty regular
+// file with no other name, the user's own, not changed lately.
+bool plainly_leftover(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() &&
+         st.st_size == 0 &&
+         st.st_mtim.tv_sec < run_start().tv_sec - RECENT_SECONDS;
+}
+
+// Whether an open failed for want of something the system lacks, rather
+// than because of what is at the path.
+bool system_trouble(int error) {
+  return error == EROFS || error == EMFILE || error == ENFILE ||
+         error == ENOMEM || error == EIO;
 }
 
 Opened open_image(const std::string& path) {
@@ -90,12 +110,12 @@ Opened open_image(const std::string& path) {
 
 // Exclusive creation never opens what is there, whatever it is: a FIFO, a
 // device or a link stays untouched, and so does a name made by another run
-// since the search looked. The new file has no permissions until it is
-// locked, so that no other run takes it for a leftover before then.
+// since the search looked.
 Opened create_new(const std::string& path) {
   const int fd = retry([&] {
     return ::open(path.c_str(),
-                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0);
+                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                  0666);
   });
   if (fd < 0) {
     return {errno == EEXIST ? OpenOutcome::TAKEN : OpenOutcome::FAILED,
@@ -104,25 +124,26 @@ Opened create_new(const std::string& path) {
   if (!lock_new_file(fd)) {
     return given_up(fd, OpenOutcome::FAILED);
   }
-  ::fchmod(fd, creation_mode());
   return opened(fd);
 }
 
 // Opens without blocking (a FIFO would wait for a reader) and without
-// emptying; the checks that make the file a leftover are made on the open,
-// locked file, so nothing can change in between. A file without
-// permissions is one another run has just made and not yet locked.
+// emptying. The file must be a leftover before the lock is tried, so that
+// a file another run has just made is never held up, and again once it is
+// locked, so that nothing written meanwhile is lost.
 Opened reuse_empty(const std::string& path) {
   const int fd = retry([&] {
-    return ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    return ::open(path.c_str(),
+                  O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   });
   if (fd < 0) {
-    return {OpenOutcome::TAKEN, INVALID_HANDLE};
+    return {system_trouble(errno) ? OpenOutcome::FAILED : OpenOutcome::TAKEN,
+            INVALID_HANDLE};
   }
   struct stat st {};
-  if (retry([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 ||
-      ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-      st.st_uid != ::geteuid() || st.st_size != 0 || (st.st_mode & 0777) == 0) {
+  if (::fstat(fd, &st) != 0 || !plainly_leftover(st) ||
+      retry([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 ||
+      ::fstat(fd, &st) != 0 || !plainly_leftover(st)) {
     return given_up(fd, OpenOutcome::TAKEN);
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -137,6 +158,7 @@ char held_text[CONSOLE_HOLD_SIZE];
 volatile std::sig_atomic_t held_length = 0;
 volatile std::sig_atomic_t defer_depth = 0;
 volatile std::sig_atomic_t deferred_signal = 0;
+volatile std::sig_atomic_t ending = 0; // the held text is on its way out
 
 // Writes all of text to standard output, or as much as it takes before it
 // fails. Safe in a signal handler.
@@ -156,21 +178,32 @@ void flush_held() {
   held_length = 0;
 }
 
-// Ends the process by signal, as it would have ended without a handler,
-// once the held text is out. Safe in a signal handler, where signal stays
-// blocked until the handler returns.
-void end_by(int signal) {
-  flush_held();
+// Ends the process by signal as it would have ended without a handler.
+void die_by(int signal) {
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }
 
+// Ends the process by signal once the held text is out. A second request
+// meanwhile (a reader that has stalled) ends it at once. Safe in a signal
+// handler.
+void end_by(int signal) {
+  if (ending == 0) {
+    ending = 1;
+    flush_held();
+  }
+  die_by(signal);
+}
+
 void on_stop_request(int signal) {
   const int saved_errno = errno;
-  if (defer_depth > 0) {
+  if (defer_depth == 0) {
+    end_by(signal);
+  } else if (deferred_signal == 0) {
     deferred_signal = signal;
   } else {
-    end_by(signal);
+    // Asked twice in a moment: the held text may be half made.
+    die_by(signal);
   }
   errno = saved_errno;
 }
@@ -325,6 +358,8 @@ void prepare_process() {
   // sizes: the write that fails is reported like any other.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+  // Files changed from now on are this run's, or another's.
+  run_start();
   // Requests to stop write out the report first. One the process was told
   // to ignore (started in the background, or under nohup) stays ignored.
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -335,7 +370,8 @@ void prepare_process() {
     }
     action = {};
     action.sa_handler = on_stop_request;
-    action.sa_flags = SA_RESTART;
+    // A second request must get through while the first writes the report.
+    action.sa_flags = SA_RESTART | SA_NODEFER;
     sigemptyset(&action.sa_mask);
     ::sigaction(signal, &action, nullptr);
   }

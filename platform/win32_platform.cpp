@@ -134,14 +134,40 @@ Opened create_new(const std::string& path) {
   return opened(handle);
 }
 
+// A time in 100-nanosecond steps, as files are stamped.
+std::uint64_t ticks(const FILETIME& time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+         time.dwLowDateTime;
+}
+
+// When this run began, by the clock that stamps files.
+std::uint64_t run_start() {
+  static const std::uint64_t start = [] {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return ticks(now);
+  }();
+  return start;
+}
+
+// A file written this long before the run began, or later, may be another
+// run's output, finished or not; two seconds also cover file systems that
+// keep times to the even second.
+constexpr std::uint64_t RECENT_TICKS = 2ULL * 10000000ULL;
+
 // An empty leftover is reused only when nobody else has it open for writing
 // (another run holding it makes the open fail with a sharing violation),
-// and when the open file is a plain disk file of one name, still empty.
+// and when the open file is a plain disk file of one name, still empty, not
+// written lately. The owner is not looked at.
 Opened reuse_empty(const std::string& path) {
   const HANDLE handle =
       open_for_output(path, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) {
-    return {OpenOutcome::TAKEN, INVALID_HANDLE};
+    const DWORD error = GetLastError();
+    const bool trouble = error == ERROR_WRITE_PROTECT ||
+                         error == ERROR_TOO_MANY_OPEN_FILES ||
+                         error == ERROR_NOT_ENOUGH_MEMORY;
+    return {trouble ? OpenOutcome::FAILED : OpenOutcome::TAKEN, INVALID_HANDLE};
   }
   BY_HANDLE_FILE_INFORMATION about{};
   if (GetFileType(handle) != FILE_TYPE_DISK ||
@@ -149,7 +175,8 @@ Opened reuse_empty(const std::string& path) {
       (about.dwFileAttributes &
        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
       about.nNumberOfLinks != 1 || about.nFileSizeHigh != 0 ||
-      about.nFileSizeLow != 0) {
+      about.nFileSizeLow != 0 ||
+      ticks(about.ftLastWriteTime) + RECENT_TICKS >= run_start()) {
     return given_up(handle, OpenOutcome::TAKEN);
   }
   return opened(handle);
@@ -185,10 +212,14 @@ public:
   bool read_file(Handle handle, void* destination, std::uint32_t count,
                  std::uint32_t* count_read) override {
     DWORD got = 0;
-    const bool ok =
-        ReadFile(native(handle), destination, count, &got, nullptr) != 0;
-    *count_read = ok ? got : 0;
-    return ok;
+    if (ReadFile(native(handle), destination, count, &got, nullptr) != 0) {
+      *count_read = got;
+      return true;
+    }
+    *count_read = 0;
+    // A pipe whose writer has finished ends this way: the end, no error.
+    const DWORD error = GetLastError();
+    return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF;
   }
 
   bool write_file(Handle handle, const void* source, std::uint32_t count,
@@ -329,6 +360,8 @@ std::optional<std::string> system_command_line() {
 }
 
 void prepare_process() {
+  // Files written from now on are this run's, or another's.
+  run_start();
   // A drive without a medium must fail the call that touches it rather than
   // wait for someone to answer a dialog box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

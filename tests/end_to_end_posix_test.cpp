@@ -71,10 +71,18 @@ protected:
     // A tool that has gone makes the write fail, and must not end the test.
     ::signal(SIGPIPE, SIG_IGN);
     feeder_ = std::thread([=, this]() mutable {
-      const int fd = ::open(path.c_str(), O_WRONLY); // waits for the tool
+      // Waits for the tool to open the FIFO, but not for ever.
+      int fd = -1;
+      for (int i = 0; i < 1000 * int{TIME_LIMIT} && fd < 0; ++i) {
+        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) {
+          std::this_thread::sleep_for(1ms);
+        }
+      }
       if (fd < 0) {
         return;
       }
+      ::fcntl(fd, F_SETFL, 0);
       for (std::size_t at = 0; at < bytes.size(); at += piece) {
         if (halfway && at >= bytes.size() / 2) {
           halfway();
@@ -185,8 +193,10 @@ TEST_F(Folder, AnEmptyFileIsReusedOnlyWhenPlainlyALeftover) {
   TempDir outside;
   write_bytes(outside.path() / "target", {});
   fs::create_hard_link(outside.path() / "target", at("good      .B"));
-  // An empty file of another user's.
+  // An empty file of another user's, from long ago.
   write_bytes(at("next      .B"), {});
+  fs::last_write_time(at("next      .B"),
+                      fs::last_write_time(at("next      .B")) - 1h);
   const bool foreign = ::chown(at("next      .B").c_str(), 65534, 65534) == 0;
   write_bytes(at("tape.tap"), two_);
   const Result r = run_tool(dir_.path(), {"vetrik", "tape.tap"});

@@ -1,0 +1,175 @@
+// The POSIX platform itself: which entries a run may create or reuse, and
+// how a request to stop keeps the report.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "platform/platform.h"
+#include "tests/run_tool.h"
+
+namespace vetrik {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// An empty file changed an hour ago: a leftover, by its age.
+void make_old_empty(const fs::path& path) {
+  tape::write_bytes(path, {});
+  fs::last_write_time(path, fs::last_write_time(path) - 1h);
+}
+
+std::string outcome_text(const Opened& opened) {
+  if (opened.outcome == OpenOutcome::OPENED) {
+    system_platform().close_handle(opened.handle);
+    return "opened";
+  }
+  return opened.outcome == OpenOutcome::TAKEN ? "taken" : "failed";
+}
+
+TEST(PosixCreate, OnlyAFreeNameOrAnOldEmptyFileOfOnesOwnIsOpened) {
+  tape::TempDir dir;
+  const auto at = [&](const char* name) {
+    return (dir.path() / name).string();
+  };
+  make_old_empty(at("leftover"));
+  tape::write_bytes(at("fresh"), {}); // another run may have just made it
+  make_old_empty(at("data"));
+  tape::write_bytes(at("data"), {1});
+  make_old_empty(at("outside"));
+  fs::create_hard_link(at("outside"), at("linked"));
+  fs::create_symlink(at("leftover"), at("symlink"));
+  ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0666), 0);
+  make_old_empty(at("held"));
+  const int holder = ::open(at("held").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0); // another run writes it
+  make_old_empty(at("other"));
+  const bool foreign = ::chown(at("other").c_str(), 65534, 65534) == 0;
+
+  const std::map<std::string, std::string> reused{
+      {"leftover", "opened"}, {"fresh", "taken"},   {"data", "taken"},
+      {"linked", "taken"},    {"symlink", "taken"}, {"fifo", "taken"},
+      {"held", "taken"},      {"missing", "taken"}, {"other", "taken"}};
+  for (const auto& [name, expected] : reused) {
+    if (name == "other" && !foreign) {
+      continue; // not root: no file of another user's can be made
+    }
+    EXPECT_EQ(outcome_text(system_platform().create_file(
+                  at(name.c_str()), OpenMode::REUSE_EMPTY)),
+              expected)
+        << name;
+  }
+  ::close(holder);
+  for (const char* name : {"symlink", "fifo", "data", "missing"}) {
+    EXPECT_EQ(outcome_text(system_platform().create_file(at(name),
+                                                         OpenMode::CREATE_NEW)),
+              std::string(name) == "missing" ? "opened" : "taken")
+        << name;
+  }
+  EXPECT_EQ(outcome_text(system_platform().create_file(at("no/such/dir"),
+                                                       OpenMode::CREATE_NEW)),
+            "failed");
+  EXPECT_TRUE(fs::is_fifo(at("fifo")));
+  EXPECT_EQ(fs::file_size(at("outside")), 0U);
+}
+
+// Waits up to two seconds for the child pid to end, and kills it when it
+// does not. Returns the signal that ended it, 0 when it exited, -1 when it
+// had to be killed.
+int wait_for_end(pid_t pid) {
+  for (int i = 0; i < 200; ++i) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+    ::usleep(10000);
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// Runs body in a child process readied as for a run, its standard output a
+// pipe that is read only once the child has ended; poke runs in the parent
+// first, with the child's id. Returns what the child printed and the signal
+// that ended it (0 when it exited, -1 when it hung).
+std::pair<std::string, int>
+in_child(const std::function<void()>& body,
+         const std::function<void(pid_t)>& poke = {}) {
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    return {"", -1};
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    prepare_process();
+    body();
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  if (poke) {
+    poke(pid);
+  }
+  const int signal = wait_for_end(pid);
+  std::string out;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fds[0]);
+  return {out, signal};
+}
+
+TEST(PosixStopRequest, WaitsWhileDeferredThenWritesTheHeldTextAndEndsTheRun) {
+  const auto [out, signal] = in_child([] {
+    Platform& p = system_platform();
+    p.console_write("made ");
+    p.defer_interrupts();
+    ::raise(SIGTERM);
+    p.console_write("and reported");
+    p.allow_interrupts();
+    p.console_write(" never");
+  });
+  EXPECT_EQ(out, "made and reported");
+  EXPECT_EQ(signal, SIGTERM);
+}
+
+// A reader that stops reading must not make the run unstoppable: the first
+// request is stuck writing the report, the second ends the run.
+TEST(PosixStopRequest, ASecondRequestEndsARunStuckOnItsReport) {
+  const auto [out, signal] = in_child(
+      [] {
+        // Fill the pipe, so that the report cannot go out.
+        ::fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK);
+        const std::string block(4096, 'x');
+        while (::write(STDOUT_FILENO, block.data(), block.size()) > 0) {
+        }
+        ::fcntl(STDOUT_FILENO, F_SETFL, 0);
+        system_platform().console_write("held");
+        ::raise(SIGINT);
+        ::pause();
+      },
+      [](pid_t pid) {
+        ::usleep(200000);
+        ::kill(pid, SIGTERM);
+      });
+  EXPECT_EQ(signal, SIGTERM);
+  EXPECT_FALSE(out.ends_with("held"));
+}
+
+} // namespace
+} // namespace vetrik
