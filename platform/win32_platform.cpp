@@ -217,9 +217,11 @@ public:
       return true;
     }
     *count_read = 0;
-    // A pipe whose writer has finished ends this way: the end, no error.
+    // A pipe whose writer has closed or let go ends this way: the end, no
+    // error.
     const DWORD error = GetLastError();
-    return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF;
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ||
+           error == ERROR_HANDLE_EOF;
   }
 
   bool write_file(Handle handle, const void* source, std::uint32_t count,

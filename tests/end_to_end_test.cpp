@@ -311,19 +311,25 @@ TEST_F(EndToEnd, TwoRunsInOneFolderNeverClobberEachOther) {
       return pattern(run == 0 ? first_size : 8,
                      static_cast<std::uint32_t>(run * FILES + i));
     };
-    Result results[2];
-    std::thread runs[2];
+    // Both images are written before either run starts: on Windows a run
+    // may inherit a handle of the image being written, which keeps the
+    // other run from reading it.
+    const std::string names[2] = {"run0.tap", "run1.tap"};
     for (int run = 0; run < 2; ++run) {
       Bytes image;
       for (int i = 0; i < FILES; ++i) {
         append(image,
                tape_file("n" + std::to_string(i % NAMES), payload(run, i)));
       }
-      const std::string name = "run" + std::to_string(run) + ".tap";
-      write_bytes(dir.path() / name, image);
-      runs[run] = std::thread([&dir, name, &result = results[run]] {
-        result = run_tool(dir.path(), {"vetrik", name});
-      });
+      write_bytes(dir.path() / names[run], image);
+    }
+    Result results[2];
+    std::thread runs[2];
+    for (int run = 0; run < 2; ++run) {
+      runs[run] =
+          std::thread([&dir, &name = names[run], &result = results[run]] {
+            result = run_tool(dir.path(), {"vetrik", name});
+          });
     }
     for (std::thread& t : runs) {
       t.join();

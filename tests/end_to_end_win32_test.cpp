@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
+
+#include <windows.h>
 
 #include "tests/run_tool.h"
 #include "tests/tape_builder.h"
@@ -67,6 +70,47 @@ TEST_F(EndToEndWin32, ADeviceNameBeforeAnEarlierDotIsAWriteError) {
   EXPECT_EQ(r.out, "Write Error nul.x     .BExtracting next      .B\r\ndone!");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(files().size(), 2U);
+}
+
+// A pipe hands the image over in pieces and ends when its writer closes it:
+// the tool reads it to that end, and takes the end for no error.
+TEST_F(EndToEndWin32, AnImageThroughANamedPipeIsReadToItsEnd) {
+  Bytes image;
+  std::string expected;
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    append(image,
+           tape_file(name, pattern(3000, static_cast<std::uint32_t>(i))));
+    expected += "Extracting " + name + std::string(8, ' ') + ".B\r\n";
+  }
+  const std::string pipe_name =
+      "\\\\.\\pipe\\vetrik_test_" + std::to_string(GetCurrentProcessId());
+  const HANDLE pipe =
+      CreateNamedPipeA(pipe_name.c_str(), PIPE_ACCESS_OUTBOUND,
+                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  std::thread feeder([&] {
+    if (ConnectNamedPipe(pipe, nullptr) == 0 &&
+        GetLastError() != ERROR_PIPE_CONNECTED) {
+      return;
+    }
+    for (std::size_t at = 0; at < image.size(); at += 1000) {
+      DWORD written = 0;
+      WriteFile(
+          pipe, image.data() + at,
+          static_cast<DWORD>(std::min<std::size_t>(1000, image.size() - at)),
+          &written, nullptr);
+      Sleep(1);
+    }
+    FlushFileBuffers(pipe);
+    DisconnectNamedPipe(pipe);
+  });
+  const Result r = run_tool(dir_.path(), {"vetrik", pipe_name});
+  feeder.join();
+  CloseHandle(pipe);
+  EXPECT_EQ(r.out, expected + "done!");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(read_bytes(at("f5        .B")), pattern(3000, 5));
 }
 
 TEST_F(EndToEndWin32, TheCommandLineIsCutByTheToolsOwnRules) {
