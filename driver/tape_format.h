@@ -18,10 +18,4 @@ inline constexpr std::uint8_t HEADER_FLAG = 0x00;
 inline constexpr std::int32_t DATA_BLOCK_OVERHEAD = 2;
 inline constexpr std::int32_t MAX_PAYLOAD = 0xFFFF - DATA_BLOCK_OVERHEAD;
 
-// checksum XOR both bytes of word.
-constexpr std::uint8_t checksum_fold_word(std::uint8_t checksum,
-                                          std::uint16_t word) {
-  return static_cast<std::uint8_t>(checksum ^ (word & 0xFF) ^ (word >> 8));
-}
-
 } // namespace vetrik

@@ -11,6 +11,7 @@
 
 #include "driver/command_line.h"
 #include "driver/extraction.h"
+#include "fileio/file_slot.h"
 #include "platform/fake_platform.h"
 #include "tests/extraction_invariants.h"
 #include "tests/tape_builder.h"
@@ -183,8 +184,10 @@ TEST(FaultInjection, AMissingStreamBufferChangesNothing) {
     EXPECT_EQ(out.console, clean.console);
     EXPECT_EQ(out.status, clean.status);
     EXPECT_EQ(out.files, clean.files);
-    // Without its buffer the image is read a byte at a time.
-    EXPECT_EQ(call_of(out, CallKind::READ, 1).amount == 1, n == 1);
+    // Without its buffer the image is read in the small steps its reader
+    // takes (the first bytes, to tell the format), not a buffer at a time.
+    EXPECT_EQ(call_of(out, CallKind::READ, 1).amount < FILE_BUFFER_SIZE,
+              n == 1);
   }
 }
 
