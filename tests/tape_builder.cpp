@@ -59,4 +59,21 @@ void append(Bytes& image, const Bytes& tail) {
   image.insert(image.end(), tail.begin(), tail.end());
 }
 
+std::vector<Bytes> blocks_of(const Bytes& image) {
+  std::vector<Bytes> blocks;
+  for (std::size_t at = 0; at + 2 <= image.size();) {
+    const std::size_t length = image[at] + image[at + 1] * 0x100U;
+    const auto first = image.begin() + static_cast<std::ptrdiff_t>(at + 2);
+    blocks.emplace_back(first, first + static_cast<std::ptrdiff_t>(length));
+    at += 2 + length;
+  }
+  return blocks;
+}
+
+void set_dword(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
 } // namespace vetrik::tape

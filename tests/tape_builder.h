@@ -39,4 +39,10 @@ Bytes pattern(std::size_t n, std::uint32_t seed = 1);
 // Appends tail to image.
 void append(Bytes& image, const Bytes& tail);
 
+// Sets the 32-bit little-endian number at offset at of bytes.
+void set_dword(Bytes& bytes, std::size_t at, std::uint32_t value);
+
+// The blocks of a well-formed TAP image, each without its length word.
+std::vector<Bytes> blocks_of(const Bytes& image);
+
 } // namespace vetrik::tape

@@ -1,0 +1,49 @@
+#include "tape/tape_view.h"
+
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+#include "tests/read_view.h"
+#include "tests/tape_builder.h"
+
+namespace vetrik::tape {
+namespace {
+
+Bytes text(std::string_view s) {
+  return Bytes(s.begin(), s.end());
+}
+
+TEST(TapeView, AnImageWithoutASignatureIsItsOwnViewReadInAnySteps) {
+  Bytes two_files = tape_file("one", pattern(5000, 1));
+  append(two_files, tape_file("two", pattern(20, 2), 3));
+  const Bytes almost_tzx = text("ZXTape!\x1B and more");
+  for (const Bytes& image :
+       {Bytes{}, Bytes{19}, text("ZXTape!"), almost_tzx, text("PZX"),
+        text("pzxt1234"), text("12345678"), two_files}) {
+    for (std::int32_t step : {1, 3, 8, 4096, 0x10000}) {
+      EXPECT_EQ(read_view(image, step), (ViewRead{image, ""}))
+          << image.size() << " bytes in steps of " << step;
+    }
+  }
+}
+
+TEST(TapeView, TheSignatureDecidesTheFormatWhateverFollows) {
+  Bytes pzx_after_tap = tape_file("one", pattern(10, 1));
+  append(pzx_after_tap, text("PZXT"));
+  Bytes tzx = text("ZXTape!\x1A");
+  tzx.push_back(2); // a version vetrik does not read
+  tzx.push_back(0);
+  const std::vector<std::pair<Bytes, ViewRead>> cases = {
+      {tzx, {{}, "unsupported TZX version 2.0"}},
+      {text("PZXT\x01\x00"), {{}, "truncated block PZXT"}},
+      // Only the first bytes count.
+      {pzx_after_tap, {pzx_after_tap, ""}},
+  };
+  for (const auto& [image, expected] : cases) {
+    EXPECT_EQ(read_view(image), expected);
+  }
+}
+
+} // namespace
+} // namespace vetrik::tape
