@@ -23,7 +23,9 @@ Bytes pzx_block(std::string_view tag, const Bytes& body) {
 Bytes pzx_header(std::uint8_t major, std::uint8_t minor,
                  std::string_view info) {
   Bytes body{major, minor};
-  body.insert(body.end(), info.begin(), info.end());
+  for (char c : info) {
+    body.push_back(static_cast<std::uint8_t>(c));
+  }
   return pzx_block("PZXT", body);
 }
 

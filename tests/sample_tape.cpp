@@ -26,7 +26,9 @@ namespace {
 // A block of id holding text behind a one-byte length.
 Bytes text_block(std::uint8_t id, std::string_view text) {
   Bytes out{id, static_cast<std::uint8_t>(text.size())};
-  out.insert(out.end(), text.begin(), text.end());
+  for (char c : text) {
+    out.push_back(static_cast<std::uint8_t>(c));
+  }
   return out;
 }
 
@@ -37,11 +39,8 @@ Bytes sample_tzx() {
   append(image, text_block(0x30, "vetrik sample tape"));
   // Archive information: one entry, title (0).
   const std::string_view title = "Sample";
-  Bytes archive{static_cast<std::uint8_t>(3 + title.size()), 0, 1, 0,
-                static_cast<std::uint8_t>(title.size())};
-  archive.insert(archive.end(), title.begin(), title.end());
-  append(image, Bytes{0x32});
-  append(image, archive);
+  append(image, {0x32, static_cast<std::uint8_t>(3 + title.size()), 0, 1});
+  append(image, text_block(0, title));
   append(image, text_block(0x21, "programs"));
   const Bytes pause{0x20, 0xE8, 0x03}; // 1000 ms
   Bytes files =

@@ -14,7 +14,9 @@ void put(Bytes& out, std::uint32_t value, int size) {
 }
 
 void put_text(Bytes& out, std::string_view text) {
-  out.insert(out.end(), text.begin(), text.end());
+  for (char c : text) {
+    out.push_back(static_cast<std::uint8_t>(c));
+  }
 }
 
 Bytes with_id(std::uint8_t id, const Bytes& body) {
