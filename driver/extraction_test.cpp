@@ -52,10 +52,7 @@ std::string extracting(const std::string& file) {
   return "Extracting " + file + "\r\n";
 }
 
-Bytes cut(Bytes image, std::size_t size) {
-  image.resize(size);
-  return image;
-}
+using tape::cut;
 
 Bytes joined(Bytes image, const Bytes& tail) {
   tape::append(image, tail);

@@ -1,7 +1,6 @@
 // Writes the seed corpus of the fuzz targets: small tapes made by the tape
 // builders (TAP, TZX, PZX), command lines and naming runs. Usage:
 // make_fuzz_seeds CORPUS_DIR
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using vetrik::tape::Bytes;
+using vetrik::tape::cut;
+using vetrik::tape::joined;
 namespace tape = vetrik::tape;
 
 void write(const fs::path& path, const Bytes& bytes) {
@@ -22,14 +23,6 @@ void write(const fs::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes joined(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) {
-    tape::append(out, part);
-  }
-  return out;
 }
 
 // The extraction target reads a failure choice before the image: low 3 bits
@@ -98,11 +91,6 @@ Bytes as_input(const Bytes& image) {
   Bytes out{static_cast<std::uint8_t>(tzx ? 0 : 1)};
   out.insert(out.end(), image.begin() + (tzx ? 8 : 4), image.end());
   return out;
-}
-
-Bytes cut(Bytes bytes, std::size_t size) {
-  bytes.resize(std::min(size, bytes.size()));
-  return bytes;
 }
 
 void formats_seeds(const fs::path& dir) {

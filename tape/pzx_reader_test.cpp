@@ -12,38 +12,11 @@
 namespace vetrik::tape {
 namespace {
 
-Bytes joined(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) {
-    append(out, part);
-  }
-  return out;
-}
-
-Bytes cut(Bytes bytes, std::size_t size) {
-  bytes.resize(size);
-  return bytes;
-}
-
-const Bytes TAP = joined(
-    {tape_file("one", pattern(300, 1)), tape_file("two", pattern(20, 2), 3)});
-const std::vector<Bytes> BLOCKS = blocks_of(TAP);
+const Bytes& TAP = TWO_FILES_TAP;
+const std::vector<Bytes>& BLOCKS = TWO_FILES_BLOCKS;
 const Bytes GOOD_START =
     joined({pzx_header(), pzx_data(BLOCKS[0]), pzx_data(BLOCKS[1])});
 const Bytes GOOD_VIEW = tap_of({BLOCKS[0], BLOCKS[1]});
-
-TEST(PzxReader, EveryBytelessBlockIsSteppedOverBetweenAHeaderAndItsData) {
-  Bytes all;
-  for (const Bytes& block : pzx_byteless_blocks()) {
-    SCOPED_TRACE(std::string(block.begin(), block.begin() + 4));
-    EXPECT_EQ(read_view(pzx_from_tap(TAP, block)), (ViewRead{TAP, ""}));
-    append(all, block);
-  }
-  for (std::int32_t step : {1, 5, 0x10000}) {
-    EXPECT_EQ(read_view(pzx_from_tap(TAP, all), step), (ViewRead{TAP, ""}))
-        << step;
-  }
-}
 
 TEST(PzxReader, DataBlocksGiveTheBytesOfTheirBits) {
   const Bytes odd = pattern(5, 4);
@@ -90,17 +63,12 @@ Bytes data_of_size(std::uint32_t size, std::uint32_t bits = 24) {
   return out;
 }
 
-struct Problem {
-  std::string what;
-  Bytes bad; // what follows GOOD_START, or the whole image for the header
-  std::string problem;
-};
-
 // Fixed fields 8, pulse tables 2 * (1 + 2), then the bits.
 constexpr std::uint32_t FIXED = 8;
 constexpr std::uint32_t TABLES = 6;
 
-std::vector<Problem> problems() {
+// Bad blocks after GOOD_START; those in the header make the whole image.
+std::vector<BadBlock> problems() {
   const Bytes header = pzx_header(1, 0, "about");
   Bytes short_header = pzx_header(1, 0);
   short_header[4] = 1;
@@ -149,16 +117,11 @@ std::vector<Problem> problems() {
 }
 
 TEST(PzxReader, EachProblemEndsTheViewWhereTheBadBlockBegins) {
-  for (const Problem& p : problems()) {
-    SCOPED_TRACE(p.what);
-    const bool in_header = p.problem.find("PZX") != std::string::npos;
-    const Bytes image = in_header ? p.bad : joined({GOOD_START, p.bad});
-    const ViewRead expected{in_header ? Bytes{} : GOOD_VIEW, p.problem};
-    EXPECT_EQ(read_view(image), expected);
-    // Whatever follows a whole bad block is never read.
-    if (!p.problem.starts_with("truncated")) {
-      EXPECT_EQ(read_view(joined({image, pzx_data(BLOCKS[2])})), expected);
-    }
+  for (const BadBlock& bad : problems()) {
+    const bool in_header = bad.problem.find("PZX") != std::string::npos;
+    expect_view_ends_at(in_header ? Bytes{} : GOOD_START,
+                        in_header ? Bytes{} : GOOD_VIEW, bad,
+                        pzx_data(BLOCKS[2]));
   }
 }
 

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string_view>
 
+#include "tests/pzx_builder.h"
 #include "tests/read_view.h"
 #include "tests/tape_builder.h"
+#include "tests/tzx_builder.h"
 
 namespace vetrik::tape {
 namespace {
@@ -42,6 +45,31 @@ TEST(TapeView, TheSignatureDecidesTheFormatWhateverFollows) {
   };
   for (const auto& [image, expected] : cases) {
     EXPECT_EQ(read_view(image), expected);
+  }
+}
+
+TEST(TapeView, EveryBytelessBlockIsSteppedOverBetweenAHeaderAndItsData) {
+  const Bytes& tap = TWO_FILES_TAP;
+  const auto tzx = [&](const Bytes& between) {
+    return tzx_from_tap(tap, {TzxData::STANDARD}, between);
+  };
+  const auto pzx = [&](const Bytes& between) {
+    return pzx_from_tap(tap, between);
+  };
+  for (const auto& [blocks, image_of] :
+       {std::pair{tzx_byteless_blocks(),
+                  std::function<Bytes(const Bytes&)>(tzx)},
+        std::pair{pzx_byteless_blocks(),
+                  std::function<Bytes(const Bytes&)>(pzx)}}) {
+    Bytes all;
+    for (const Bytes& block : blocks) {
+      SCOPED_TRACE("block starting " + std::to_string(block[0]));
+      EXPECT_EQ(read_view(image_of(block)), (ViewRead{tap, ""}));
+      append(all, block);
+    }
+    for (std::int32_t step : {1, 5, 0x10000}) {
+      EXPECT_EQ(read_view(image_of(all), step), (ViewRead{tap, ""})) << step;
+    }
   }
 }
 

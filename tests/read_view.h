@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tape/tape_view.h"
 #include "tests/tape_builder.h"
@@ -48,6 +49,33 @@ inline ViewRead read_view(const Bytes& image, std::int32_t step = 0x10000) {
   }
   out.problem = view->problem();
   return out;
+}
+
+// Two stored files, and their blocks: the view of a TZX or PZX image of
+// these blocks is this TAP image.
+inline const Bytes TWO_FILES_TAP = joined(
+    {tape_file("one", pattern(300, 1)), tape_file("two", pattern(20, 2), 3)});
+inline const std::vector<Bytes> TWO_FILES_BLOCKS = blocks_of(TWO_FILES_TAP);
+
+// A bad block and the problem the view must end with at it.
+struct BadBlock {
+  std::string what;
+  Bytes bytes;
+  std::string problem;
+};
+
+// Checks that the view of before, then bad, is view_before and ends with
+// bad's problem; and, when bad is whole, that what follows it (after) is
+// never read.
+inline void expect_view_ends_at(const Bytes& before, const Bytes& view_before,
+                                const BadBlock& bad, const Bytes& after) {
+  SCOPED_TRACE(bad.what);
+  const Bytes image = joined({before, bad.bytes});
+  const ViewRead expected{view_before, bad.problem};
+  EXPECT_EQ(read_view(image), expected);
+  if (!bad.problem.starts_with("truncated")) {
+    EXPECT_EQ(read_view(joined({image, after})), expected);
+  }
 }
 
 // The TAP view of blocks: each behind its 16-bit length.

@@ -1,6 +1,8 @@
 // TAP images for tests.
 #include "tests/tape_builder.h"
 
+#include <algorithm>
+
 namespace vetrik::tape {
 
 Bytes block(const Bytes& body) {
@@ -57,6 +59,19 @@ Bytes pattern(std::size_t n, std::uint32_t seed) {
 
 void append(Bytes& image, const Bytes& tail) {
   image.insert(image.end(), tail.begin(), tail.end());
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) {
+    append(out, part);
+  }
+  return out;
+}
+
+Bytes cut(Bytes bytes, std::size_t size) {
+  bytes.resize(std::min(size, bytes.size()));
+  return bytes;
 }
 
 std::vector<Bytes> blocks_of(const Bytes& image) {

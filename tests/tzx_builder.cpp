@@ -185,20 +185,11 @@ Bytes tzx_from_tap(const Bytes& tap, const std::vector<TzxData>& rotation,
   std::size_t turn = 0;
   for (const Bytes& block : blocks_of(tap)) {
     append(out, between);
-    switch (rotation[turn++ % rotation.size()]) {
-    case TzxData::STANDARD:
-      append(out, tzx_standard(block));
-      break;
-    case TzxData::TURBO:
-      append(out, tzx_turbo(block));
-      break;
-    case TzxData::PURE:
-      append(out, tzx_pure_data(block));
-      break;
-    case TzxData::GENERALIZED:
-      append(out, tzx_generalized(block));
-      break;
-    }
+    const TzxData kind = rotation[turn++ % rotation.size()];
+    append(out, kind == TzxData::STANDARD ? tzx_standard(block)
+                : kind == TzxData::TURBO  ? tzx_turbo(block)
+                : kind == TzxData::PURE   ? tzx_pure_data(block)
+                                          : tzx_generalized(block));
   }
   append(out, between);
   return out;
