@@ -28,11 +28,14 @@ struct Image {
   }
 };
 
-void add_block(Bytes& tap, const Image& image, Size at, Size n) {
+// A block of length n at at, of which present bytes are in the image.
+void add_block(Bytes& tap, const Image& image, Size at, Size n,
+               std::optional<Size> present = std::nullopt) {
   tap.push_back(static_cast<std::uint8_t>(n % 256));
   tap.push_back(static_cast<std::uint8_t>(n / 256));
   const auto first = image.bytes.begin() + static_cast<std::ptrdiff_t>(at);
-  tap.insert(tap.end(), first, first + static_cast<std::ptrdiff_t>(n));
+  tap.insert(tap.end(), first,
+             first + static_cast<std::ptrdiff_t>(present.value_or(n)));
 }
 
 std::string hex_id(std::uint8_t id) {
@@ -137,8 +140,66 @@ std::string generalized(Bytes& tap, const Image& image, Size body, Size end) {
   return "";
 }
 
+// The block whose ID is at at: adds its bytes to out and returns where the
+// next block begins; or ends the view there and returns nothing.
+std::optional<Size> tzx_block(ReferenceView& out, const Image& image, Size at) {
+  const std::uint8_t id = image.bytes[at];
+  const Size p = at + 1;
+  const std::string truncated = "truncated block " + hex_id(id);
+  const std::string undecodable = "cannot decode block " + hex_id(id);
+  // The fields before a block's bytes, and where in them their count is.
+  Size fixed = 0, count_at = 0;
+  int count_size = 0;
+  switch (id) {
+  case 0x10:
+    fixed = 4, count_at = 2, count_size = 2;
+    break;
+  case 0x11:
+    fixed = 18, count_at = 15, count_size = 3;
+    break;
+  case 0x14:
+    fixed = 10, count_at = 7, count_size = 3;
+    break;
+  case 0x15:
+    fixed = 8, count_at = 5, count_size = 3;
+    break;
+  case 0x18:
+  case 0x19:
+    fixed = 4, count_at = 0, count_size = 4;
+    break;
+  default: {
+    const std::optional<Size> size = byteless_size(id, image, p);
+    if (size && image.left(p) >= *size) {
+      return p + *size;
+    }
+    out.problem = truncated;
+    return std::nullopt;
+  }
+  }
+  const Size data = p + fixed;
+  const Size n =
+      image.left(p) < fixed ? 0 : image.number(p + count_at, count_size);
+  if (image.left(p) < fixed ||
+      ((id == 0x15 || id == 0x18 || id == 0x19) && image.left(data) < n)) {
+    out.problem = truncated;
+  } else if (id == 0x15 || id == 0x18 || (id != 0x19 && n > LARGEST)) {
+    out.problem = undecodable;
+  } else if (id == 0x19) {
+    out.problem = generalized(out.tap, image, data, data + n);
+  } else if (image.left(data) < n) {
+    // Plain truncation: the bytes that are there, and no problem.
+    add_block(out.tap, image, data, n, image.left(data));
+    return std::nullopt;
+  } else {
+    add_block(out.tap, image, data, n);
+  }
+  if (!out.problem.empty()) {
+    return std::nullopt;
+  }
+  return data + n;
+}
+
 ReferenceView tzx(const Image& image) {
-  ReferenceView out;
   const auto& b = image.bytes;
   if (b.size() < 10) {
     return {{}, "truncated TZX header"};
@@ -146,76 +207,9 @@ ReferenceView tzx(const Image& image) {
   if (b[8] != 1) {
     return {{}, version("TZX", b[8], b[9])};
   }
-  for (Size at = 10; at < b.size();) {
-    const std::uint8_t id = b[at];
-    const Size p = at + 1;
-    const std::string truncated = "truncated block " + hex_id(id);
-    const std::string undecodable = "cannot decode block " + hex_id(id);
-    // Data blocks: the fixed fields before the bytes, where their count is.
-    Size fixed = 0, count_at = 0;
-    int count_size = 0;
-    switch (id) {
-    case 0x10:
-      fixed = 4, count_at = 2, count_size = 2;
-      break;
-    case 0x11:
-      fixed = 18, count_at = 15, count_size = 3;
-      break;
-    case 0x14:
-      fixed = 10, count_at = 7, count_size = 3;
-      break;
-    case 0x15:
-      fixed = 8, count_at = 5, count_size = 3;
-      break;
-    case 0x18:
-    case 0x19:
-      fixed = 4, count_at = 0, count_size = 4;
-      break;
-    default:
-      break;
-    }
-    if (count_size == 0) {
-      const std::optional<Size> size = byteless_size(id, image, p);
-      if (!size || image.left(p) < *size) {
-        out.problem = truncated;
-        return out;
-      }
-      at = p + *size;
-      continue;
-    }
-    if (image.left(p) < fixed) {
-      out.problem = truncated;
-      return out;
-    }
-    const Size n = image.number(p + count_at, count_size);
-    const Size data = p + fixed;
-    if (id == 0x15 || id == 0x18) {
-      out.problem = image.left(data) < n ? truncated : undecodable;
-      return out;
-    }
-    if (id == 0x19) {
-      if (image.left(data) < n) {
-        out.problem = truncated;
-        return out;
-      }
-      out.problem = generalized(out.tap, image, data, data + n);
-      if (!out.problem.empty()) {
-        return out;
-      }
-    } else if (n > LARGEST) {
-      out.problem = undecodable;
-      return out;
-    } else if (image.left(data) < n) {
-      // Plain truncation: the bytes that are there, and no problem.
-      out.tap.push_back(static_cast<std::uint8_t>(n % 256));
-      out.tap.push_back(static_cast<std::uint8_t>(n / 256));
-      out.tap.insert(out.tap.end(),
-                     b.begin() + static_cast<std::ptrdiff_t>(data), b.end());
-      return out;
-    } else {
-      add_block(out.tap, image, data, n);
-    }
-    at = data + n;
+  ReferenceView out;
+  for (std::optional<Size> at = 10; at && *at < b.size();) {
+    at = tzx_block(out, image, *at);
   }
   return out;
 }
