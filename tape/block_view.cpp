@@ -25,18 +25,21 @@ std::string unsupported_version(std::string_view format, std::uint8_t major,
 }
 
 void BlockView::start_block(std::int32_t size) {
+  start_from(image_, size);
+}
+
+void BlockView::start_gathered_block(std::int32_t size) {
+  gathered_input_ =
+      MemoryInput({gathered_.data(), static_cast<std::size_t>(size)});
+  start_from(gathered_input_, size);
+}
+
+void BlockView::start_from(ImageInput& source, std::int32_t size) {
   length_ = {static_cast<std::uint8_t>(size & 0xFF),
              static_cast<std::uint8_t>(size >> 8)};
   length_left_ = 2;
   bytes_left_ = size;
-  source_ = &image_;
-}
-
-void BlockView::start_gathered_block(std::int32_t size) {
-  start_block(size);
-  gathered_input_ =
-      MemoryInput({gathered_.data(), static_cast<std::size_t>(size)});
-  source_ = &gathered_input_;
+  source_ = &source;
 }
 
 void BlockView::end_view(std::string_view message, std::string_view block) {

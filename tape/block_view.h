@@ -59,6 +59,9 @@ protected:
 
 private:
   std::int32_t fill(std::uint8_t* destination, std::int32_t n) override;
+  // The next data block: size bytes from source, which delivers them all
+  // unless the image ends.
+  void start_from(ImageInput& source, std::int32_t size);
 
   // The current data block: what is left of its length word and its bytes.
   std::array<std::uint8_t, 2> length_{};

@@ -28,6 +28,9 @@ struct Layout {
   std::uint8_t unit;
 };
 
+// The most fixed bytes a block has: 0x35's identification 16 + length 4.
+inline constexpr std::size_t MOST_FIXED = 16 + 4;
+
 // 0x19's fields after its length: pause 2 + pilot symbol count 4 + pulses
 // per pilot symbol 1 + pilot alphabet 1 + data symbol count 4 + pulses per
 // data symbol 1 + data alphabet 1.
@@ -126,7 +129,7 @@ bool TzxReader::read_header() {
 
 bool TzxReader::read_block(std::uint8_t id) {
   const Layout layout = layout_of(id);
-  std::array<std::uint8_t, 20> fixed{};
+  std::array<std::uint8_t, MOST_FIXED> fixed{};
   if (!take(fixed.data(), layout.fixed)) {
     end_view(TRUNCATED_BLOCK, block_name(id));
     return true;
