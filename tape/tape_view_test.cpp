@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string_view>
 
@@ -69,6 +70,46 @@ TEST(TapeView, EveryBytelessBlockIsSteppedOverBetweenAHeaderAndItsData) {
     }
     for (std::int32_t step : {1, 5, 0x10000}) {
       EXPECT_EQ(read_view(image_of(all), step), (ViewRead{tap, ""})) << step;
+    }
+  }
+}
+
+// An image whose nth read delivers nothing, as a read error does, and whose
+// later reads go on where it stood.
+class FlakyInput final : public ImageInput {
+public:
+  FlakyInput(const Bytes& bytes, int failing) : bytes_(bytes), left_(failing) {}
+  std::int32_t read(std::uint8_t* destination, std::int32_t n) override {
+    return --left_ == 0 ? 0 : bytes_.read(destination, n);
+  }
+
+private:
+  MemoryInput bytes_;
+  int left_;
+};
+
+TEST(TapeView, AReadThatComesUpShortEndsTheViewForGood) {
+  const Bytes& tap = TWO_FILES_TAP;
+  for (const Bytes& image :
+       {tap, tzx_from_tap(tap, {TzxData::GENERALIZED, TzxData::TURBO}),
+        pzx_from_tap(tap)}) {
+    const Bytes whole = read_view(image).bytes;
+    for (int failing = 1; failing <= 12; ++failing) {
+      SCOPED_TRACE("format " + std::to_string(image[0]) + ", read " +
+                   std::to_string(failing));
+      FlakyInput input(image, failing);
+      const std::unique_ptr<TapeView> view = open_tape_view(input);
+      Bytes seen(whole.size() + 1);
+      std::size_t at = 0;
+      std::int32_t got = 0;
+      do {
+        got = view->read(seen.data() + at, 7);
+        at += static_cast<std::size_t>(got);
+      } while (got == 7 && at + 7 <= seen.size());
+      EXPECT_LT(at, whole.size()); // a failed read always costs something
+      EXPECT_TRUE(std::equal(seen.begin(), seen.begin() + at, whole.begin()));
+      EXPECT_TRUE(view->at_end());
+      EXPECT_EQ(view->read(seen.data(), 7), 0);
     }
   }
 }

@@ -15,6 +15,7 @@
 #include "platform/fake_platform.h"
 #include "tests/extraction_invariants.h"
 #include "tests/tape_builder.h"
+#include "tests/tzx_builder.h"
 
 namespace vetrik {
 namespace {
@@ -37,9 +38,9 @@ struct Outcome {
 };
 
 // Runs the tool on image with fault injected, and checks every rule a run
-// keeps.
-Outcome run(const Bytes& image, const Fault& fault,
-            bool reads_may_fail = false) {
+// on a TAP image keeps (unless tap_rules is false).
+Outcome run(const Bytes& image, const Fault& fault, bool reads_may_fail = false,
+            bool tap_rules = true) {
   FakePlatform fake;
   fake.install();
   directory_install(TAKEN, fake);
@@ -47,9 +48,11 @@ Outcome run(const Bytes& image, const Fault& fault,
   fault(fake);
   command_line_set({"vetrik", IMAGE});
   const int status = run_extraction();
-  EXPECT_EQ(
-      extraction_violation({image, IMAGE, TAKEN, fake, status, reads_may_fail}),
-      "");
+  if (tap_rules) {
+    EXPECT_EQ(extraction_violation(
+                  {image, IMAGE, TAKEN, fake, status, reads_may_fail}),
+              "");
+  }
   Outcome outcome{status, fake.console, fake.files, fake.calls};
   outcome.files.erase(IMAGE);
   return outcome;
@@ -172,6 +175,48 @@ TEST(FaultInjection, AFailedReadEndsTheImageWhereItHappened) {
           fake.fail(CallKind::READ, n);
         },
         true);
+  }
+}
+
+// The same for a TZX image, whose reader reads in steps of its own: block IDs
+// and fields, and whole 0x19 blocks before any of their bytes count.
+TEST(FaultInjection, AFailedReadEndsATzxImageWhereItHappened) {
+  // A text, a custom info block and a pilot tone of generalized data.
+  Bytes between;
+  for (const Bytes& block : tape::tzx_byteless_blocks()) {
+    if (block[0] == 0x30 || block[0] == 0x35 || block[0] == 0x19) {
+      tape::append(between, block);
+    }
+  }
+  using tape::TzxData;
+  const Bytes tzx = tape::tzx_from_tap(
+      TAPE,
+      {TzxData::STANDARD, TzxData::TURBO, TzxData::PURE, TzxData::GENERALIZED},
+      between);
+  const Fault image_unbuffered = [](FakePlatform& fake) {
+    fake.fail(CallKind::ALLOCATE, 1);
+  };
+  for (const Fault& buffers : {NO_FAULT, image_unbuffered}) {
+    const Outcome clean = run(tzx, buffers, false, false);
+    ASSERT_EQ(clean.status, EXIT_COMPLETE);
+    std::size_t position = 0;
+    for (int n = 1; n <= count_of(clean, CallKind::READ); ++n) {
+      SCOPED_TRACE("read " + std::to_string(n) + " at " +
+                   std::to_string(position));
+      const Outcome out = run(
+          tzx,
+          [&](FakePlatform& fake) {
+            buffers(fake);
+            fake.fail(CallKind::READ, n);
+          },
+          true, false);
+      const Outcome cut = run(tape::cut(tzx, position), buffers, false, false);
+      EXPECT_EQ(out.console, cut.console);
+      EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+      EXPECT_EQ(out.files, cut.files);
+      position +=
+          static_cast<std::size_t>(call_of(clean, CallKind::READ, n).result);
+    }
   }
 }
 
