@@ -1,6 +1,7 @@
-// The TAP tape image as the tool reads it: blocks of a 16-bit little-endian
-// length N followed by N bytes (flag, N - 2 body bytes, XOR checksum), taken
-// in pairs: a header block, then the data block it describes.
+// The TAP format as the block loop reads it (a TAP image, or the TAP view of
+// a TZX or PZX image): blocks of a 16-bit little-endian length N followed by
+// N bytes (flag, N - 2 body bytes, XOR checksum), taken in pairs: a header
+// block, then the data block it describes.
 #pragma once
 
 #include <cstdint>
