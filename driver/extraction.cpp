@@ -3,6 +3,7 @@
 #include "driver/extraction.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "driver/tape_format.h"
 #include "fileio/file_access.h"
 #include "naming/output_name.h"
+#include "tape/tape_view.h"
 
 namespace vetrik {
 
@@ -35,10 +37,12 @@ inline constexpr std::string_view WRONG_DATA_CHECKSUM =
     "wrong data checksum for ";
 inline constexpr std::string_view DONE = "done!";
 
-// Reads the image and remembers whether it ever came up short; a missing
+// Reads the TAP view and remembers whether it ever came up short; a missing
 // byte reads as 0.
-class ImageReader {
+class ViewReader {
 public:
+  explicit ViewReader(TapeView& view) : view_(view) {}
+
   std::uint8_t byte() {
     std::uint8_t b = 0;
     read(&b, 1);
@@ -53,7 +57,7 @@ public:
 
   // Reads n bytes into destination; returns how many arrived.
   std::int32_t read(std::uint8_t* destination, std::int32_t n) {
-    const std::int32_t got = file_read(IMAGE, destination, n);
+    const std::int32_t got = view_.read(destination, n);
     if (got < n) {
       ended_ = true;
     }
@@ -63,20 +67,43 @@ public:
   bool ended() const { return ended_; }
 
 private:
+  TapeView& view_;
   bool ended_ = false;
 };
 
 enum class Pass { NEXT, STOP };
 
+// A header that passed its checks.
+struct Header {
+  std::uint8_t type = 0;
+  std::string name; // rendered, before unsafe characters are replaced
+};
+
+// The file a data block goes to.
+struct Output {
+  std::string base;      // the name chosen, counter and all
+  std::string file_name; // base and extension
+  bool created = false;  // open as OUTPUT; else refused, a write error
+  std::int32_t payload_length = 0;
+  std::uint8_t checksum = 0; // of the bytes read so far, from the flag on
+};
+
 class Extraction {
 public:
-  // Walks the open image to its end or to the first failed check.
+  explicit Extraction(TapeView& view) : view_(view), image_(view) {}
+
+  // Walks the view to its end or to the first failed check.
   void walk() {
-    while (file_eof(IMAGE) == 0) {
+    while (!view_.at_end()) {
       if (extract_pair() == Pass::STOP) {
         failed_ = true;
         return;
       }
+    }
+    // The view ended between pairs, at a bad block of the image.
+    if (!view_.problem().empty()) {
+      report(view_.problem());
+      failed_ = true;
     }
   }
 
@@ -85,102 +112,146 @@ public:
 private:
   // One header block and its data block.
   Pass extract_pair() {
-    if (image_.word() != HEADER_BLOCK_LENGTH) {
-      console_print(BAD_HEADER_LENGTH);
+    const std::optional<Header> header = read_header();
+    if (!header) {
       return Pass::STOP;
     }
-    std::uint8_t flag = image_.byte();
-    std::uint8_t checksum = flag;
-    if (flag != HEADER_FLAG) {
-      console_print(BAD_HEADER_FLAG);
+    std::optional<Output> output = choose_name(*header);
+    if (!output) {
       return Pass::STOP;
     }
-    const std::uint8_t type = image_.byte();
-    checksum ^= type;
-    std::string name;
-    for (std::int32_t i = 0; i < NAME_LENGTH; ++i) {
-      const std::uint8_t b = image_.byte();
-      checksum ^= b;
-      name += render_name_byte(b);
-    }
-    // Data length, parameter 1 and parameter 2 count only in the checksum.
-    for (int i = 0; i < 3; ++i) {
-      checksum = checksum_fold_word(checksum, image_.word());
-    }
-    const std::uint8_t stored_header_checksum = image_.byte();
-    if (image_.ended()) {
-      console_print(TRUNCATED_HEADER);
-      return Pass::STOP;
-    }
-    if (stored_header_checksum != checksum) {
-      console_print(std::string(WRONG_HEADER_CHECKSUM) + name);
-      return Pass::STOP;
-    }
-
-    const std::uint16_t data_block_length = image_.word();
-    checksum = image_.byte(); // the data checksum starts from the flag byte
-    name = make_safe_name(name);
-    const std::string extension = extension_for_type(type);
-    if (image_.ended()) {
-      console_print(std::string(TRUNCATED_DATA) + name);
-      return Pass::STOP;
-    }
-    // Lengths 0, 1 and 2 carry no payload.
-    const std::int32_t payload_length =
-        std::max(0, std::int32_t{data_block_length} - DATA_BLOCK_OVERHEAD);
-    const FreeName free_name = claim_output(name, extension);
-    name = free_name.base_name;
-    const std::string file_name = name + extension;
-    if (free_name.status == NameStatus::EXHAUSTED) {
-      console_print(std::string(DOUBLE_FILE) + name);
-      return Pass::STOP;
-    }
-    if (free_name.status == NameStatus::REFUSED) {
-      console_print(std::string(WRITE_ERROR) + file_name);
+    if (!output->created) {
       failed_ = true;
       // Step over the payload and its checksum, to the next header.
-      skip(payload_length + 1);
-      if (image_.ended()) {
-        console_print(std::string(TRUNCATED_DATA) + name);
-        return Pass::STOP;
-      }
-      return Pass::NEXT;
+      skip(output->payload_length + 1);
+      return image_.ended() ? stop(TRUNCATED_DATA, output->base) : Pass::NEXT;
     }
-    checksum ^= copy_payload(payload_length);
+    copy(*output);
+    return check(*output);
+  }
+
+  // The header block and its checks, in order; empty when the run stops.
+  std::optional<Header> read_header() {
+    if (image_.word() != HEADER_BLOCK_LENGTH) {
+      stop(BAD_HEADER_LENGTH);
+      return std::nullopt;
+    }
+    const std::uint8_t flag = image_.byte();
+    if (flag != HEADER_FLAG) {
+      stop(BAD_HEADER_FLAG);
+      return std::nullopt;
+    }
+    // Type, name, data length, parameter 1, parameter 2, then the checksum.
+    std::uint8_t body[HEADER_BLOCK_LENGTH - 1] = {};
+    image_.read(body, sizeof body);
+    std::uint8_t checksum = flag;
+    Header header{body[0], {}};
+    for (std::size_t i = 0; i + 1 < sizeof body; ++i) {
+      checksum ^= body[i];
+    }
+    for (std::int32_t i = 1; i <= NAME_LENGTH; ++i) {
+      header.name += render_name_byte(body[i]);
+    }
+    if (image_.ended()) {
+      stop(TRUNCATED_HEADER);
+      return std::nullopt;
+    }
+    if (body[sizeof body - 1] != checksum) {
+      stop(WRONG_HEADER_CHECKSUM, header.name);
+      return std::nullopt;
+    }
+    return header;
+  }
+
+  // Reads the start of the data block, then chooses the name for its file
+  // and creates it. Empty when the run stops: a data block cut before its
+  // payload gets no file.
+  std::optional<Output> choose_name(const Header& header) {
+    const std::uint16_t data_block_length = image_.word();
+    const std::uint8_t flag = image_.byte();
+    const std::string name = make_safe_name(header.name);
+    const std::string extension = extension_for_type(header.type);
+    if (image_.ended()) {
+      stop(TRUNCATED_DATA, name);
+      return std::nullopt;
+    }
+    const FreeName free_name = create_output(name, extension);
+    if (free_name.status == NameStatus::EXHAUSTED) {
+      stop(DOUBLE_FILE, name);
+      return std::nullopt;
+    }
+    Output output{free_name.base_name, {}, free_name.status == NameStatus::CLAIMED,
+                  0, flag};
+    output.file_name = output.base + extension;
+    // Lengths 0, 1 and 2 carry no payload.
+    output.payload_length =
+        std::max(0, std::int32_t{data_block_length} - DATA_BLOCK_OVERHEAD);
+    return output;
+  }
+
+  // Copies the payload into the open output file and closes it.
+  void copy(Output& output) {
+    output.checksum ^= copy_payload(output.payload_length);
     const bool written = file_close(OUTPUT);
     if (!written) {
-      console_print(std::string(WRITE_ERROR) + file_name);
+      report(WRITE_ERROR, output.file_name);
       failed_ = true;
     }
-    if (!written || payload_length == 0) {
-      remember_empty_output(file_name, history_);
+    if (!written || output.payload_length == 0) {
+      remember_empty_output(output.file_name, history_);
     }
+  }
+
+  // Reads the data checksum and compares it.
+  Pass check(const Output& output) {
     const std::uint8_t stored_data_checksum = image_.byte();
     if (image_.ended()) {
-      console_print(std::string(TRUNCATED_DATA) + name);
-      return Pass::STOP;
+      return stop(TRUNCATED_DATA, output.base);
     }
-    if (stored_data_checksum != checksum) {
-      console_print(std::string(WRONG_DATA_CHECKSUM) + name);
-      return Pass::STOP;
+    if (stored_data_checksum != output.checksum) {
+      return stop(WRONG_DATA_CHECKSUM, output.base);
     }
     return Pass::NEXT;
   }
 
-  // Finds the output's name and creates it as file OUTPUT, and reports the
-  // file made. A request to end the run waits meanwhile: the report names
-  // every file on disk.
-  FreeName claim_output(const std::string& name, const std::string& extension) {
+  // Finds the output's name and creates it as file OUTPUT, and reports it:
+  // "Extracting" when it was made, "Write Error" when it was refused. A
+  // request to end the run waits meanwhile: the report names every file on
+  // disk.
+  FreeName create_output(const std::string& name,
+                         const std::string& extension) {
     const InterruptsDeferred deferred;
     const auto claim = [](const std::string& file_name, OpenMode mode) {
       return file_create(OUTPUT, file_name, mode);
     };
     FreeName free_name = find_free_name(name, extension, claim, &history_);
+    const std::string file_name = free_name.base_name + extension;
     if (free_name.status == NameStatus::CLAIMED) {
-      console_print(std::string(EXTRACTING) + free_name.base_name + extension +
+      console_print(std::string(EXTRACTING) + file_name +
                     std::string(LINE_END));
+    } else if (free_name.status == NameStatus::REFUSED) {
+      report(WRITE_ERROR, file_name);
     }
     return free_name;
+  }
+
+  // Prints message followed by name, as one text.
+  static void report(std::string_view message, std::string_view name = {}) {
+    std::string text(message);
+    text += name;
+    console_print(text);
+  }
+
+  // Reports what stops the run. When the view has ended, running out of
+  // bytes is what stopped it, and a bad block of the image is to blame when
+  // the view names one.
+  Pass stop(std::string_view message, std::string_view name = {}) {
+    if (image_.ended() && !view_.problem().empty()) {
+      report(view_.problem());
+    } else {
+      report(message, name);
+    }
+    return Pass::STOP;
   }
 
   // Copies length payload bytes from the image to the output in blocks, and
@@ -212,7 +283,8 @@ private:
     }
   }
 
-  ImageReader image_;
+  TapeView& view_;
+  ViewReader image_;
   NameHistory history_;
   // Room for the largest payload, so that one is copied in a single pass.
   std::vector<std::uint8_t> chunk_ =
@@ -233,7 +305,9 @@ int run_extraction() {
     console_print(std::string(CANNOT_READ) + image_path);
     status = EXIT_INCOMPLETE;
   } else {
-    Extraction extraction;
+    FileInput image(IMAGE);
+    const std::unique_ptr<TapeView> view = open_tape_view(image);
+    Extraction extraction(*view);
     extraction.walk();
     // A read error looks like the end of the image, but the image was not
     // read to its end: whatever followed is missing.

@@ -9,7 +9,9 @@
 
 #include "driver/command_line.h"
 #include "platform/fake_platform.h"
+#include "tests/pzx_builder.h"
 #include "tests/tape_builder.h"
+#include "tests/tzx_builder.h"
 
 namespace vetrik {
 namespace {
@@ -50,10 +52,7 @@ std::string extracting(const std::string& file) {
   return "Extracting " + file + "\r\n";
 }
 
-Bytes cut(Bytes image, std::size_t size) {
-  image.resize(size);
-  return image;
-}
+using tape::cut;
 
 Bytes joined(Bytes image, const Bytes& tail) {
   tape::append(image, tail);
@@ -342,6 +341,140 @@ TEST(SystemCalls, WithoutBuffersTheResultIsTheSame) {
     EXPECT_EQ(unbuffered.console, buffered.console);
     EXPECT_EQ(unbuffered.files, buffered.files);
     EXPECT_EQ(buffered.files.size(), 3U);
+  }
+}
+
+// A block that ends the view of a TZX image with a problem, and its message.
+const Bytes BAD_BLOCK = {0x15, 0x4F, 0, 0, 0, 8, 1, 0, 0, 0xAA};
+const std::string BAD_BLOCK_PROBLEM = "cannot decode block 0x15";
+
+// The header block of a file "lead", as a TZX block.
+const Bytes LEAD_HEADER =
+    tape::tzx_standard(tape::blocks_of(tape::header_block("lead"))[0]);
+
+// TZX blocks after which the block loop starts a pass at the first byte of
+// stream and finds the view's end right after its last: a pair "lead" whose
+// data block of 1 byte takes its checksum from the low byte of the next
+// block's length, so that the high byte begins the next pass. Needs
+// (stream.size() - 1) / 256 == stream[0].
+Bytes continued_by(const Bytes& stream) {
+  const Bytes rest(stream.begin() + 1, stream.end());
+  EXPECT_EQ(rest.size() >> 8, stream.at(0));
+  Bytes out = LEAD_HEADER;
+  tape::append(out,
+               tape::tzx_standard({static_cast<std::uint8_t>(rest.size())}));
+  tape::append(out, tape::tzx_standard(rest));
+  return out;
+}
+
+TEST(ContainerProblem, IsPrintedWhereRunningOutOfTheViewWouldBe) {
+  const std::string lead = extracting(padded("lead") + ".B");
+  const std::string two = padded("two");
+  // Streams of 4865 to 5120 bytes from a header. Files "pad" and "two",
+  // then the header "cut" broken off after 10 bytes:
+  Bytes in_header = tape::tape_file("pad", tape::pattern(4900 - 56));
+  tape::append(in_header, tape::tape_file("two", TWO));
+  tape::append(in_header, cut(tape::header_block("cut"), 10));
+  // "two", its data block broken off in the payload; "pad", then "two"
+  // broken off right after the length word of its data block:
+  Bytes in_data = tape::tape_file("two", tape::pattern(6000, 3));
+  in_data.resize(5000);
+  Bytes before_data = tape::tape_file("pad", tape::pattern(4900 - 48));
+  tape::append(before_data, tape::header_block("two"));
+  tape::append(before_data, {0x50, 0x00});
+  const Bytes payload_present(in_data.begin() + 24, in_data.end());
+  struct Case {
+    std::string what;
+    Bytes stream; // what the pass after "lead" reads
+    std::string console;
+    Files files;
+  };
+  const std::vector<Case> cases = {
+      {"between pairs", {}, lead, {}},
+      {"a lone byte of a length", {0}, lead, {}},
+      {"in a header",
+       in_header,
+       lead + extracting(padded("pad") + ".B") + extracting(two + ".B"),
+       {{padded("pad") + ".B", tape::pattern(4900 - 56)}, {two + ".B", TWO}}},
+      {"in the payload",
+       in_data,
+       lead + extracting(two + ".B"),
+       {{two + ".B", payload_present}}},
+      {"before the payload",
+       before_data,
+       lead + extracting(padded("pad") + ".B"),
+       {{padded("pad") + ".B", tape::pattern(4900 - 48)}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes image = tape::tzx_header();
+    if (c.stream.empty()) {
+      tape::append(image, LEAD_HEADER);
+      tape::append(image, tape::tzx_standard({0xFF, 0xFF}));
+    } else {
+      tape::append(image, continued_by(c.stream));
+    }
+    tape::append(image, BAD_BLOCK);
+    tape::append(image,
+                 tape::tzx_from_tap(TWO_FILES, {tape::TzxData::STANDARD}));
+    const Outcome out = extract(image);
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_EQ(out.console, c.console + BAD_BLOCK_PROBLEM + "done!");
+    Files files = c.files;
+    files[padded("lead") + ".B"] = {};
+    EXPECT_EQ(out.files, files);
+  }
+}
+
+TEST(ContainerProblem, IsPrintedAfterAWriteErrorThatRanOutOfTheView) {
+  Bytes in_data = tape::tape_file("two", tape::pattern(6000, 3));
+  in_data.resize(5000);
+  Bytes image = tape::tzx_header();
+  tape::append(image, continued_by(in_data));
+  tape::append(image, BAD_BLOCK);
+  const Outcome out = extract(image, [](FakePlatform& fake) {
+    fake.directories.insert(padded("two") + ".B");
+  });
+  EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+  EXPECT_EQ(out.console, extracting(padded("lead") + ".B") + "Write Error " +
+                             padded("two") + ".B" + BAD_BLOCK_PROBLEM +
+                             "done!");
+}
+
+TEST(ContainerProblem, IsNotPrintedWhenTheRunStopsBeforeIt) {
+  const std::vector<Bytes> blocks = tape::blocks_of(TWO_FILES);
+  Bytes bad_checksum = blocks[1];
+  bad_checksum.back() ^= 1;
+  Bytes not_a_header = tape::tzx_standard(blocks[0]);
+  tape::append(not_a_header, tape::tzx_standard(blocks[1]));
+  // A block of 5 bytes where a header belongs: read whole, not run out.
+  tape::append(not_a_header, tape::tzx_standard(tape::pattern(5)));
+  Bytes wrong_checksum = tape::tzx_standard(blocks[0]);
+  tape::append(wrong_checksum, tape::tzx_standard(bad_checksum));
+  const std::vector<std::pair<Bytes, std::string>> cases = {
+      {wrong_checksum, "wrong data checksum for " + padded("one")},
+      {not_a_header, "Not a header"},
+  };
+  for (const auto& [blocks_before, message] : cases) {
+    Bytes image = tape::tzx_header();
+    tape::append(image, blocks_before);
+    tape::append(image, BAD_BLOCK);
+    const Outcome out = extract(image);
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_TRUE(out.console.ends_with(message + "done!")) << out.console;
+  }
+}
+
+TEST(ContainerProblem, AnImageThatIsNothingButAProblemReportsIt) {
+  Bytes damaged = tape::pzx_header();
+  tape::append(damaged, tape::pzx_block("DATA", {1, 2, 3}));
+  for (const auto& [image, message] :
+       {std::pair{tape::tzx_header(3, 1), "unsupported TZX version 3.1"},
+        std::pair{damaged, "damaged block DATA"}}) {
+    const Outcome out = extract(image);
+    EXPECT_EQ(out.status, EXIT_INCOMPLETE);
+    EXPECT_EQ(out.console, std::string(message) + "done!");
+    EXPECT_TRUE(out.files.empty());
   }
 }
 

@@ -1,4 +1,5 @@
-// vetrik IMAGE: unpacks a TAP tape image into the current directory.
+// vetrik IMAGE: unpacks a tape image (TAP, TZX or PZX) into the current
+// directory.
 #include "driver/command_line.h"
 #include "driver/extraction.h"
 #include "platform/platform.h"

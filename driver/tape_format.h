@@ -1,6 +1,7 @@
-// The TAP tape image as the tool reads it: blocks of a 16-bit little-endian
-// length N followed by N bytes (flag, N - 2 body bytes, XOR checksum), taken
-// in pairs: a header block, then the data block it describes.
+// The TAP format as the block loop reads it (a TAP image, or the TAP view of
+// a TZX or PZX image): blocks of a 16-bit little-endian length N followed by
+// N bytes (flag, N - 2 body bytes, XOR checksum), taken in pairs: a header
+// block, then the data block it describes.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +18,5 @@ inline constexpr std::uint8_t HEADER_FLAG = 0x00;
 // take the other two); at most 65533.
 inline constexpr std::int32_t DATA_BLOCK_OVERHEAD = 2;
 inline constexpr std::int32_t MAX_PAYLOAD = 0xFFFF - DATA_BLOCK_OVERHEAD;
-
-// checksum XOR both bytes of word.
-constexpr std::uint8_t checksum_fold_word(std::uint8_t checksum,
-                                          std::uint16_t word) {
-  return static_cast<std::uint8_t>(checksum ^ (word & 0xFF) ^ (word >> 8));
-}
 
 } // namespace vetrik

@@ -1,16 +1,21 @@
 // Writes the seed corpus of the fuzz targets: small tapes made by the tape
-// builder, command lines and naming runs. Usage: make_fuzz_seeds CORPUS_DIR
+// builders (TAP, TZX, PZX), command lines and naming runs. Usage:
+// make_fuzz_seeds CORPUS_DIR
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/pzx_builder.h"
 #include "tests/tape_builder.h"
+#include "tests/tzx_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using vetrik::tape::Bytes;
+using vetrik::tape::cut;
+using vetrik::tape::joined;
 namespace tape = vetrik::tape;
 
 void write(const fs::path& path, const Bytes& bytes) {
@@ -18,14 +23,6 @@ void write(const fs::path& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes joined(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) {
-    tape::append(out, part);
-  }
-  return out;
 }
 
 // The extraction target reads a failure choice before the image: low 3 bits
@@ -88,6 +85,69 @@ void extraction_seeds(const fs::path& dir) {
   write(dir / "all_unbuffered", with_failure(7, 0, big));
 }
 
+// The formats target reads the format before the image (even: TZX, odd:
+// PZX) and puts the signature back itself.
+Bytes as_input(const Bytes& image) {
+  const bool tzx = image.size() > 0 && image[0] == 'Z';
+  Bytes out{static_cast<std::uint8_t>(tzx ? 0 : 1)};
+  out.insert(out.end(), image.begin() + (tzx ? 8 : 4), image.end());
+  return out;
+}
+
+void formats_seeds(const fs::path& dir) {
+  using tape::TzxData;
+  const Bytes tap =
+      joined({tape::tape_file("hello", tape::pattern(40, 1)),
+              tape::tape_file("taken", tape::pattern(30, 2), 3),
+              tape::tape_file("folder", {}), tape::tape_file("odd", {9}, 1)});
+  Bytes tzx_between, pzx_between;
+  for (const Bytes& block : tape::tzx_byteless_blocks()) {
+    tape::append(tzx_between, block);
+  }
+  for (const Bytes& block : tape::pzx_byteless_blocks()) {
+    tape::append(pzx_between, block);
+  }
+  const std::vector<TzxData> every_kind = {TzxData::STANDARD, TzxData::TURBO,
+                                           TzxData::PURE, TzxData::GENERALIZED};
+  const Bytes tzx = tape::tzx_from_tap(tap, every_kind);
+  const Bytes pzx = tape::pzx_from_tap(tap);
+  tape::Generalized three_symbols;
+  three_symbols.data_symbols = 16;
+  three_symbols.data_alphabet = 3;
+  three_symbols.stream = {1, 2};
+  Bytes damaged_sound = tape::tzx_generalized(tape::pattern(20, 4));
+  tape::set_dword(damaged_sound, tape::GENERALIZED_LENGTH_AT, 40);
+  // A TAP stream inside one data block, so that the view ends in a payload.
+  Bytes inner = tape::tape_file("inner", tape::pattern(600, 5));
+  inner.resize(300);
+
+  write(dir / "tzx_every_block",
+        as_input(tape::tzx_from_tap(tap, every_kind, tzx_between)));
+  write(dir / "pzx_every_block",
+        as_input(tape::pzx_from_tap(tap, pzx_between)));
+  write(dir / "tzx_glued", as_input(joined({tzx, tzx})));
+  write(dir / "tzx_version", as_input(tape::tzx_header(2, 0)));
+  write(dir / "tzx_short_header", as_input(cut(tape::tzx_header(), 9)));
+  write(dir / "tzx_recording",
+        as_input(joined({tzx, {0x15, 1, 0, 0, 0, 8, 2, 0, 0, 5, 6}})));
+  write(dir / "tzx_csw",
+        as_input(joined({tzx, tape::tzx_block_with_length(0x18, {1, 2, 3})})));
+  write(dir / "tzx_three_symbols",
+        as_input(joined({tzx, tape::tzx_generalized(three_symbols)})));
+  write(dir / "tzx_damaged_generalized",
+        as_input(joined({tzx, damaged_sound})));
+  write(dir / "tzx_cut_in_data", as_input(cut(tzx, tzx.size() - 5)));
+  write(dir / "tzx_stream_in_a_block",
+        as_input(joined({tape::tzx_header(), tape::tzx_standard(inner),
+                         tape::tzx_block_with_length(0x18, {})})));
+  write(dir / "pzx_version", as_input(tape::pzx_header(2, 0)));
+  write(dir / "pzx_short_header", as_input(tape::pzx_block("PZXT", {1})));
+  write(dir / "pzx_cut_tag", as_input(joined({pzx, {'D', 'A'}})));
+  write(dir / "pzx_damaged_data",
+        as_input(joined({pzx, tape::pzx_block("DATA", {8, 0, 0, 0})})));
+  write(dir / "pzx_cut_in_data", as_input(cut(pzx, pzx.size() - 5)));
+}
+
 Bytes text(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
@@ -125,6 +185,7 @@ int main(int argc, char** argv) {
   }
   const fs::path root = argv[1];
   extraction_seeds(root / "extraction");
+  formats_seeds(root / "formats");
   command_line_seeds(root / "command_line");
   naming_seeds(root / "naming");
   return 0;

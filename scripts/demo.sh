@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds vetrik and unpacks the bundled sample tape into sample-out/.
+# Builds vetrik and unpacks the bundled sample tapes, the TAP image into
+# sample-out/tap/ and the TZX image of the same files into sample-out/tzx/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,9 +9,12 @@ cmake -S . -B build/demo -G Ninja -DVETRIK_TESTS=OFF >/dev/null
 cmake --build build/demo -j2 >/dev/null
 
 rm -rf sample-out
-mkdir sample-out
-cd sample-out
-status=0
-../build/demo/vetrik ../samples/sample.tap || status=$?
-printf '\n\nexit status %d; files in sample-out/:\n' "$status"
-ls -l
+for format in tap tzx; do
+  mkdir -p "sample-out/$format"
+  status=0
+  (cd "sample-out/$format" && ../../build/demo/vetrik "../../samples/sample.$format") ||
+    status=$?
+  printf '\n\nexit status %d; files in sample-out/%s/:\n' "$status" "$format"
+  ls -l "sample-out/$format"
+  echo
+done

@@ -25,4 +25,28 @@ std::int32_t MemoryInput::read(std::uint8_t* destination, std::int32_t n) {
   return static_cast<std::int32_t>(take);
 }
 
+PrefixedInput::PrefixedInput(ImageInput& rest,
+                             std::span<const std::uint8_t> looked_at)
+    : rest_(rest), size_(std::min(looked_at.size(), MOST_LOOKED_AT)),
+      ended_(looked_at.size() < MOST_LOOKED_AT) {
+  std::copy_n(looked_at.begin(), size_, looked_at_.begin());
+}
+
+std::int32_t PrefixedInput::read(std::uint8_t* destination, std::int32_t n) {
+  if (n <= 0) {
+    return 0;
+  }
+  const auto replay = static_cast<std::int32_t>(
+      std::min(static_cast<std::size_t>(n), size_ - at_));
+  std::copy_n(looked_at_.begin() + static_cast<std::ptrdiff_t>(at_), replay,
+              destination);
+  at_ += static_cast<std::size_t>(replay);
+  if (replay == n || ended_) {
+    return replay;
+  }
+  const std::int32_t got = rest_.read(destination + replay, n - replay);
+  ended_ = got < n - replay;
+  return replay + got;
+}
+
 } // namespace vetrik

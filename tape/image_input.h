@@ -2,6 +2,7 @@
 // on. The image is never loaded whole; a reader asks for what it needs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -36,6 +37,25 @@ public:
 private:
   std::span<const std::uint8_t> bytes_;
   std::size_t at_ = 0;
+};
+
+// The first bytes of the image, already read to tell its format, then the
+// rest of it. Once the image comes up short, nothing more is read: a read
+// error ends the image where it struck, as if it had been cut there.
+class PrefixedInput final : public ImageInput {
+public:
+  static constexpr std::size_t MOST_LOOKED_AT = 8;
+
+  // looked_at: at most MOST_LOOKED_AT bytes; fewer means the image ended.
+  PrefixedInput(ImageInput& rest, std::span<const std::uint8_t> looked_at);
+  std::int32_t read(std::uint8_t* destination, std::int32_t n) override;
+
+private:
+  ImageInput& rest_;
+  std::array<std::uint8_t, MOST_LOOKED_AT> looked_at_{};
+  std::size_t size_ = 0;
+  std::size_t at_ = 0;
+  bool ended_ = false;
 };
 
 } // namespace vetrik

@@ -12,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/pzx_builder.h"
 #include "tests/run_tool.h"
 #include "tests/sample_tape.h"
 #include "tests/tape_builder.h"
+#include "tests/tzx_builder.h"
 
 namespace vetrik::tape {
 namespace {
@@ -26,6 +28,7 @@ using Files = std::map<std::string, Bytes>;
 // Absolute, so that the tool finds it from its scratch directory, on
 // whatever drive that lies.
 const std::string SAMPLE_TAPE = fs::absolute(VETRIK_SAMPLE_TAPE).string();
+const std::string SAMPLE_TZX = fs::absolute(VETRIK_SAMPLE_TZX).string();
 
 // The payloads of a well-formed image, in tape order.
 std::vector<Bytes> payloads_of(const Bytes& image) {
@@ -75,22 +78,84 @@ protected:
   const Files both_{{"good      .B", good_}, {"next      .B", next_}};
 };
 
-TEST_F(EndToEnd, CommittedSampleTapeIsWhatTheBuilderMakes) {
+TEST_F(EndToEnd, CommittedSampleTapesAreWhatTheBuilderMakes) {
   EXPECT_EQ(read_bytes(SAMPLE_TAPE), sample_tape());
+  EXPECT_EQ(read_bytes(SAMPLE_TZX), sample_tzx());
 }
 
-TEST_F(EndToEnd, SampleTapeUnpacksIntoOneFilePerStoredFileAndEndsWithDone) {
-  const Result r = run_tool(dir_.path(), {"vetrik", SAMPLE_TAPE});
-  EXPECT_EQ(r.out, "Extracting hello     .B\r\nExtracting screen    .C\r\n"
-                   "Extracting a_b_c     .1\r\nExtracting hello     (1).B\r\n"
-                   "done!");
-  EXPECT_EQ(r.status, 0);
+TEST_F(EndToEnd, SampleTapesUnpackIntoOneFilePerStoredFileAndEndWithDone) {
   const std::vector<Bytes> payloads = payloads_of(sample_tape());
   ASSERT_EQ(payloads.size(), 4U);
-  EXPECT_EQ(files(), (Files{{"hello     .B", payloads[0]},
-                            {"screen    .C", payloads[1]},
-                            {"a_b_c     .1", payloads[2]},
-                            {"hello     (1).B", payloads[3]}}));
+  for (const std::string& sample : {SAMPLE_TAPE, SAMPLE_TZX}) {
+    SCOPED_TRACE(sample);
+    for (const auto& [name, bytes] : files()) {
+      fs::remove(at(name));
+    }
+    const Result r = run_tool(dir_.path(), {"vetrik", sample});
+    EXPECT_EQ(r.out, "Extracting hello     .B\r\nExtracting screen    .C\r\n"
+                     "Extracting a_b_c     .1\r\nExtracting hello     (1).B\r\n"
+                     "done!");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(files(), (Files{{"hello     .B", payloads[0]},
+                              {"screen    .C", payloads[1]},
+                              {"a_b_c     .1", payloads[2]},
+                              {"hello     (1).B", payloads[3]}}));
+  }
+}
+
+// What a user sees of a run: the console, the exit status and the files.
+struct Seen {
+  Result result;
+  Files files;
+};
+
+TEST_F(EndToEnd, TzxAndPzxImagesExtractExactlyAsTheirTapTwin) {
+  Bytes clean = tape_file("prog", good_);
+  append(clean, tape_file("empty", {}, 3));
+  append(clean, tape_file("a/b*", pattern(9000, 5), 7));
+  append(clean, tape_file("prog", next_));
+  Bytes bad_checksum = clean;
+  bad_checksum.back() ^= 0x40;
+  Bytes tzx_between, pzx_between;
+  for (const Bytes& block : tzx_byteless_blocks()) {
+    append(tzx_between, block);
+  }
+  for (const Bytes& block : pzx_byteless_blocks()) {
+    append(pzx_between, block);
+  }
+  const std::vector<TzxData> every_kind = {TzxData::STANDARD, TzxData::TURBO,
+                                           TzxData::PURE, TzxData::GENERALIZED,
+                                           TzxData::STANDARD};
+  for (const Bytes& tap : {clean, bad_checksum}) {
+    std::vector<Seen> seen;
+    for (const Bytes& image : {tap, tzx_from_tap(tap, every_kind, tzx_between),
+                               pzx_from_tap(tap, pzx_between)}) {
+      for (const auto& [name, bytes] : files()) {
+        fs::remove(at(name));
+      }
+      const Result r = run_on(image);
+      seen.push_back({r, files()});
+    }
+    EXPECT_EQ(seen[0].files.size(), 4U);
+    EXPECT_EQ(seen[0].result.status, tap == clean ? 0 : 1);
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+      SCOPED_TRACE(i == 1 ? "TZX" : "PZX");
+      EXPECT_EQ(seen[i].result.out, seen[0].result.out);
+      EXPECT_EQ(seen[i].result.status, seen[0].result.status);
+      EXPECT_EQ(seen[i].files, seen[0].files);
+    }
+  }
+}
+
+TEST_F(EndToEnd, ABadBlockInATzxImageIsReportedAfterTheFilesBeforeIt) {
+  Bytes image = tzx_from_tap(two_, {TzxData::TURBO});
+  append(image, tzx_block_with_length(0x18, pattern(100, 6)));
+  append(image, tzx_standard(blocks_of(header_block("lost"))[0]));
+  const Result r = run_on(image);
+  EXPECT_EQ(r.out, "Extracting good      .B\r\nExtracting next      .B\r\n"
+                   "cannot decode block 0x18done!");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(files(), both_);
 }
 
 TEST_F(EndToEnd, WithoutAnImageItPrintsUsageAndExits2) {

@@ -1,6 +1,7 @@
-// Rules every run of the tool keeps on the in-memory platform, whatever the
-// image holds and whatever call the platform fails. The fuzzer checks them on
-// every input, the fault-injection tests after every injected failure.
+// Rules every run of the tool on a TAP image keeps on the in-memory platform,
+// whatever the image holds and whatever call the platform fails. The fuzzer
+// checks them on every input, the fault-injection tests after every injected
+// failure.
 #pragma once
 
 #include <cstdint>

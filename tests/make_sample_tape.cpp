@@ -1,14 +1,18 @@
-// Writes the sample tape bundled with the tool: make_sample_tape OUTPUT.TAP
+// Writes a sample tape bundled with the tool: make_sample_tape OUTPUT, a TZX
+// image when OUTPUT ends in ".tzx", else the TAP image.
 #include <cstdio>
+#include <string_view>
 
 #include "tests/sample_tape.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fputs("usage: make_sample_tape OUTPUT.TAP\n", stderr);
+    std::fputs("usage: make_sample_tape OUTPUT.TAP|OUTPUT.TZX\n", stderr);
     return 2;
   }
-  const auto image = vetrik::tape::sample_tape();
+  const bool tzx = std::string_view(argv[1]).ends_with(".tzx");
+  const auto image =
+      tzx ? vetrik::tape::sample_tzx() : vetrik::tape::sample_tape();
   std::FILE* out = std::fopen(argv[1], "wb");
   if (out == nullptr) {
     std::perror(argv[1]);

@@ -1,6 +1,8 @@
 // TAP images for tests.
 #include "tests/tape_builder.h"
 
+#include <algorithm>
+
 namespace vetrik::tape {
 
 Bytes block(const Bytes& body) {
@@ -57,6 +59,36 @@ Bytes pattern(std::size_t n, std::uint32_t seed) {
 
 void append(Bytes& image, const Bytes& tail) {
   image.insert(image.end(), tail.begin(), tail.end());
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) {
+    append(out, part);
+  }
+  return out;
+}
+
+Bytes cut(Bytes bytes, std::size_t size) {
+  bytes.resize(std::min(size, bytes.size()));
+  return bytes;
+}
+
+std::vector<Bytes> blocks_of(const Bytes& image) {
+  std::vector<Bytes> blocks;
+  for (std::size_t at = 0; at + 2 <= image.size();) {
+    const std::size_t length = image[at] + image[at + 1] * 0x100U;
+    const auto first = image.begin() + static_cast<std::ptrdiff_t>(at + 2);
+    blocks.emplace_back(first, first + static_cast<std::ptrdiff_t>(length));
+    at += 2 + length;
+  }
+  return blocks;
+}
+
+void set_dword(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
 }
 
 } // namespace vetrik::tape

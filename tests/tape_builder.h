@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -38,5 +39,17 @@ Bytes pattern(std::size_t n, std::uint32_t seed = 1);
 
 // Appends tail to image.
 void append(Bytes& image, const Bytes& tail);
+
+// parts one after the other.
+Bytes joined(std::initializer_list<Bytes> parts);
+
+// The first size bytes of bytes (all of them when it holds fewer).
+Bytes cut(Bytes bytes, std::size_t size);
+
+// Sets the 32-bit little-endian number at offset at of bytes.
+void set_dword(Bytes& bytes, std::size_t at, std::uint32_t value);
+
+// The blocks of a well-formed TAP image, each without its length word.
+std::vector<Bytes> blocks_of(const Bytes& image);
 
 } // namespace vetrik::tape

@@ -1,0 +1,101 @@
+// The data blocks of a container as a TAP view.
+#include "tape/block_view.h"
+
+#include <algorithm>
+
+namespace vetrik {
+
+std::uint32_t little_endian(const std::uint8_t* bytes, std::size_t size) {
+  std::uint32_t value = 0;
+  for (std::size_t i = size; i > 0; --i) {
+    value = value * 0x100 + bytes[i - 1];
+  }
+  return value;
+}
+
+std::string unsupported_version(std::string_view format, std::uint8_t major,
+                                std::uint8_t minor) {
+  std::string message = "unsupported ";
+  message += format;
+  message += " version ";
+  message += std::to_string(major);
+  message += '.';
+  message += std::to_string(minor);
+  return message;
+}
+
+void BlockView::start_block(std::int32_t size) {
+  start_from(image_, size);
+}
+
+void BlockView::start_gathered_block(std::int32_t size) {
+  gathered_input_ =
+      MemoryInput({gathered_.data(), static_cast<std::size_t>(size)});
+  start_from(gathered_input_, size);
+}
+
+void BlockView::start_from(ImageInput& source, std::int32_t size) {
+  length_ = {static_cast<std::uint8_t>(size & 0xFF),
+             static_cast<std::uint8_t>(size >> 8)};
+  length_left_ = 2;
+  bytes_left_ = size;
+  source_ = &source;
+}
+
+void BlockView::end_view(std::string_view message, std::string_view block) {
+  ended_ = true;
+  problem_ = message;
+  problem_ += block;
+}
+
+bool BlockView::take(std::uint8_t* destination, std::int32_t n) {
+  return image_.read(destination, n) == n;
+}
+
+bool BlockView::skip(std::uint64_t n) {
+  while (n > 0) {
+    const auto want =
+        static_cast<std::int32_t>(std::min<std::uint64_t>(n, scratch_.size()));
+    if (!take(scratch_.data(), want)) {
+      return false;
+    }
+    n -= static_cast<std::uint64_t>(want);
+  }
+  return true;
+}
+
+bool BlockView::gather(std::uint64_t size, std::uint64_t kept_at,
+                       std::int32_t kept) {
+  // Room for the largest block, made once, when a first block needs it.
+  gathered_.resize(static_cast<std::size_t>(MAX_BLOCK_SIZE));
+  return skip(kept_at) && take(gathered_.data(), kept) &&
+         skip(size - kept_at - static_cast<std::uint64_t>(kept));
+}
+
+std::int32_t BlockView::fill(std::uint8_t* destination, std::int32_t n) {
+  std::int32_t got = 0;
+  while (got < n) {
+    if (length_left_ > 0) {
+      destination[got++] = length_[static_cast<std::size_t>(2 - length_left_)];
+      --length_left_;
+    } else if (bytes_left_ > 0) {
+      const std::int32_t want = std::min(n - got, bytes_left_);
+      const std::int32_t arrived = source_->read(destination + got, want);
+      got += arrived;
+      bytes_left_ -= arrived;
+      if (arrived < want) {
+        // The image ended inside the block: plain truncation, as in a TAP.
+        bytes_left_ = 0;
+        ended_ = true;
+        break;
+      }
+    } else if (ended_) {
+      break;
+    } else {
+      next_block();
+    }
+  }
+  return got;
+}
+
+} // namespace vetrik

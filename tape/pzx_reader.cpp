@@ -1,0 +1,108 @@
+// Finds the data blocks of a PZX image, one at a time, in file order.
+#include "tape/pzx_reader.h"
+
+#include <algorithm>
+
+#include "naming/output_name.h"
+
+namespace vetrik {
+
+namespace {
+
+// Tag 4 + size 4.
+inline constexpr std::int32_t BLOCK_HEAD_SIZE = 4 + 4;
+// PZXT: major version 1 + minor version 1, then text.
+inline constexpr std::uint32_t VERSION_SIZE = 1 + 1;
+// DATA: bit count and level 4 + tail pulse 2 + pulses for a 0 bit 1 + for a
+// 1 bit 1, then both pulse tables, then the bits.
+inline constexpr std::uint64_t DATA_FIELDS = 4 + 2 + 1 + 1;
+inline constexpr std::uint32_t LEVEL_BIT = 0x80000000U;
+inline constexpr std::array<std::uint8_t, 4> DATA_TAG = {'D', 'A', 'T', 'A'};
+
+// A tag as messages show it: its bytes rendered like name bytes.
+std::string block_name(PzxReader::Tag tag) {
+  std::string name;
+  for (std::uint8_t b : tag) {
+    name += render_name_byte(b);
+  }
+  return name;
+}
+
+} // namespace
+
+void PzxReader::next_block() {
+  for (;;) {
+    std::array<std::uint8_t, BLOCK_HEAD_SIZE> head{};
+    const std::int32_t got = image_.read(head.data(), BLOCK_HEAD_SIZE);
+    if (got == 0) {
+      end_view();
+      return;
+    }
+    const Tag tag(head.data(), std::min<std::size_t>(got, 4));
+    if (got < BLOCK_HEAD_SIZE) {
+      end_view(TRUNCATED_BLOCK, block_name(tag));
+      return;
+    }
+    const std::uint32_t size = little_endian(&head[4], 4);
+    if (!header_read_) {
+      header_read_ = true;
+      if (!read_header(size, tag)) {
+        return;
+      }
+    } else if (std::equal(DATA_TAG.begin(), DATA_TAG.end(), head.begin())) {
+      read_data(size, tag);
+      return;
+    } else if (!skip(size)) {
+      end_view(TRUNCATED_BLOCK, block_name(tag));
+      return;
+    }
+  }
+}
+
+bool PzxReader::read_header(std::uint32_t size, Tag tag) {
+  std::array<std::uint8_t, VERSION_SIZE> version{};
+  const std::uint32_t present = std::min(size, VERSION_SIZE);
+  if (!take(version.data(), static_cast<std::int32_t>(present)) ||
+      !skip(size - present)) {
+    end_view(TRUNCATED_BLOCK, block_name(tag));
+    return false;
+  }
+  if (size < VERSION_SIZE) {
+    end_view(DAMAGED_BLOCK, block_name(tag));
+    return false;
+  }
+  if (version[0] != 1) {
+    end_view(unsupported_version("PZX", version[0], version[1]));
+    return false;
+  }
+  return true;
+}
+
+void PzxReader::read_data(std::uint32_t size, Tag tag) {
+  std::array<std::uint8_t, DATA_FIELDS> f{};
+  const std::uint64_t present = std::min<std::uint64_t>(size, DATA_FIELDS);
+  if (!take(f.data(), static_cast<std::int32_t>(present))) {
+    end_view(TRUNCATED_BLOCK, block_name(tag));
+    return;
+  }
+  const std::uint64_t bits = little_endian(&f[0], 4) & ~LEVEL_BIT;
+  const std::uint64_t data_at = DATA_FIELDS + 2 * (std::uint64_t{f[6]} + f[7]);
+  const std::uint64_t data_size = (bits + 7) / 8;
+  std::string_view fault;
+  if (size < DATA_FIELDS || data_at + data_size > size) {
+    fault = DAMAGED_BLOCK;
+  } else if (data_size > MAX_BLOCK_SIZE) {
+    fault = CANNOT_DECODE;
+  }
+  const bool kept = fault.empty();
+  if (!gather(size - present, kept ? data_at - present : 0,
+              kept ? static_cast<std::int32_t>(data_size) : 0)) {
+    end_view(TRUNCATED_BLOCK, block_name(tag));
+  } else if (!fault.empty()) {
+    end_view(fault, block_name(tag));
+  } else {
+    start_gathered_block(static_cast<std::int32_t>(data_size));
+  }
+}
+
+} // namespace vetrik

@@ -1,0 +1,35 @@
+// PZX images: blocks of a 4-byte tag, a 32-bit size and that many bytes,
+// the first a PZXT header. The data blocks are DATA; every other block is
+// stepped over by its size.
+#pragma once
+
+#include <array>
+
+#include "tape/block_view.h"
+
+namespace vetrik {
+
+inline constexpr std::array<std::uint8_t, 4> PZX_SIGNATURE = {'P', 'Z', 'X',
+                                                              'T'};
+
+class PzxReader final : public BlockView {
+public:
+  // A block's tag: its 4 bytes, or those the image still held.
+  using Tag = std::span<const std::uint8_t>;
+
+  // looked_at: the image's first bytes, the signature among them.
+  PzxReader(ImageInput& image, std::span<const std::uint8_t> looked_at)
+      : BlockView(image, looked_at) {}
+
+private:
+  void next_block() override;
+  // The rest of the first block, of size bytes after its tag and size;
+  // false when the view ended there.
+  bool read_header(std::uint32_t size, Tag tag);
+  // The rest of a DATA block; starts the data block or ends the view.
+  void read_data(std::uint32_t size, Tag tag);
+
+  bool header_read_ = false;
+};
+
+} // namespace vetrik

@@ -1,0 +1,55 @@
+// The TAP view of a tape image: whatever the image's format, the bytes that a
+// TAP image of its data blocks would hold, in order. The block loop reads
+// nothing else, so it never knows which format it reads.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "tape/image_input.h"
+
+namespace vetrik {
+
+class TapeView {
+public:
+  virtual ~TapeView() = default;
+  TapeView(const TapeView&) = delete;
+  TapeView& operator=(const TapeView&) = delete;
+
+  // Reads up to n bytes of the view into destination. Returns how many
+  // arrived: fewer than n only at the end of the view, and 0 ever after.
+  std::int32_t read(std::uint8_t* destination, std::int32_t n);
+
+  // Whether the view has no byte left. Consumes none: a byte it looks at is
+  // the next one read.
+  bool at_end();
+
+  // Why the view ended before the image did: the message for the bad block it
+  // stopped at. Empty while the view goes on, and when it ended with the image.
+  const std::string& problem() const { return problem_; }
+
+protected:
+  // looked_at: the image's first bytes, already read to tell its format.
+  TapeView(ImageInput& image, std::span<const std::uint8_t> looked_at)
+      : image_(image, looked_at) {}
+
+  // Delivers up to n bytes of the view: fewer only at its end, then 0.
+  virtual std::int32_t fill(std::uint8_t* destination, std::int32_t n) = 0;
+
+  // The image from its first byte.
+  PrefixedInput image_;
+  std::string problem_;
+
+private:
+  std::uint8_t held_ = 0;
+  bool holding_ = false;
+};
+
+// Reads the first bytes of image and opens the view for its format: TZX when
+// they are "ZXTape!" and 0x1A, PZX when they are "PZXT", TAP otherwise (the
+// bytes looked at are then still its first). image must outlive the view.
+std::unique_ptr<TapeView> open_tape_view(ImageInput& image);
+
+} // namespace vetrik

@@ -1,0 +1,35 @@
+// TZX images: a signature and version, then blocks, each starting with its
+// ID byte. The data blocks are 0x10, 0x11 and 0x14, and 0x19 with a data
+// alphabet of two symbols; every other block is stepped over by its length.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "tape/block_view.h"
+
+namespace vetrik {
+
+inline constexpr std::array<std::uint8_t, 8> TZX_SIGNATURE = {
+    'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A};
+
+class TzxReader final : public BlockView {
+public:
+  // looked_at: the image's first bytes, the signature among them.
+  TzxReader(ImageInput& image, std::span<const std::uint8_t> looked_at)
+      : BlockView(image, looked_at) {}
+
+private:
+  void next_block() override;
+  // Reads the signature and version; false when the view ended there.
+  bool read_header();
+  // Reads the rest of the block id; true when it started a data block or
+  // ended the view, false when it was stepped over.
+  bool read_block(std::uint8_t id);
+  // The rest of a 0x19 block after its 32-bit length; as read_block.
+  bool read_generalized(std::uint64_t length);
+
+  bool header_read_ = false;
+};
+
+} // namespace vetrik

@@ -1,0 +1,23 @@
+// The TAP view of a TZX or PZX image worked out on its own, from the whole
+// image in memory, for the fuzzer to check the tape layer against: a second
+// reading of the same rules, sharing no code with the readers.
+#pragma once
+
+#include <string>
+
+#include "tests/tape_builder.h"
+
+namespace vetrik::tape {
+
+struct ReferenceView {
+  Bytes tap;           // the data blocks, each behind its 16-bit length
+  std::string problem; // the message for the bad block it ended at, or ""
+};
+
+// Whether image starts with the signature of a TZX or a PZX image.
+bool has_signature(const Bytes& image);
+
+// The view of image: TZX or PZX by its first bytes, else the image itself.
+ReferenceView reference_view(const Bytes& image);
+
+} // namespace vetrik::tape
