@@ -180,8 +180,11 @@ private:
       stop(DOUBLE_FILE, name);
       return std::nullopt;
     }
-    Output output{free_name.base_name, {}, free_name.status == NameStatus::CLAIMED,
-                  0, flag};
+    Output output{free_name.base_name,
+                  {},
+                  free_name.status == NameStatus::CLAIMED,
+                  0,
+                  flag};
     output.file_name = output.base + extension;
     // Lengths 0, 1 and 2 carry no payload.
     output.payload_length =
