@@ -22,6 +22,9 @@ inline constexpr double PAIR_LONGEST = 1.8;   // two tone half-waves: 2P
 inline constexpr double ZERO_PAIR = 2 * ZERO_HALF_WAVE / PILOT_HALF_WAVE;
 inline constexpr double ONE_PAIR = 2 * ONE_HALF_WAVE / PILOT_HALF_WAVE;
 inline constexpr double ONE_THRESHOLD = (ZERO_PAIR + ONE_PAIR) / 2;
+// A bit's halves are equal; the bits around it may pull the edge between
+// them so far, and noise after a block mostly does not keep to it.
+inline constexpr double HALVES_RATIO = 1.8;
 
 // How fast the period follows the tone and, more slowly, the bits.
 inline constexpr double PILOT_AVERAGING = 16;
@@ -118,14 +121,19 @@ void PulseDecoder::data(double h) {
   const double first = first_half_;
   first_half_ = 0;
   const double pair = first + h;
+  // The two halves together tell the bit best, as the edge between them may
+  // be pulled either way; each alone, doubled, should tell the same.
   const bool one = pair >= ONE_THRESHOLD * period_;
-  // A bit's halves are equal: each alone, doubled, must tell the same bit.
+  const bool first_alone = 2 * first >= ONE_THRESHOLD * period_;
+  const bool second_alone = 2 * h >= ONE_THRESHOLD * period_;
+  const bool alike = h <= HALVES_RATIO * first && first <= HALVES_RATIO * h;
   if (first > 0 && half && pair >= PAIR_SHORTEST * period_ &&
       pair <= PAIR_LONGEST * period_ &&
-      (2 * first >= ONE_THRESHOLD * period_) == one &&
-      (2 * h >= ONE_THRESHOLD * period_) == one) {
+      (alike || (first_alone == one && second_alone == one))) {
     period_ += (pair / (one ? ONE_PAIR : ZERO_PAIR) - period_) / DATA_AVERAGING;
-    add_bit(one, now_ + h);
+    // If this is the block's last bit, its second half may have run on into
+    // what follows or been cut by the end: then its first half tells.
+    add_bit(one, now_ + h, first_alone != one);
     return;
   }
   // The bits stop here. Before the first whole byte, a tone that goes on
@@ -135,19 +143,18 @@ void PulseDecoder::data(double h) {
     return;
   }
   if (first > 0) {
-    // The last bit's second half ran on into what follows, or the recording
-    // ended inside it: its first half tells the bit.
-    add_bit(2 * first >= ONE_THRESHOLD * period_, now_ + first);
+    add_bit(first_alone, now_ + first, false);
   }
   end_block();
   search(h);
 }
 
-void PulseDecoder::add_bit(bool one, double end) {
+void PulseDecoder::add_bit(bool one, double end, bool doubt) {
   byte_ = (byte_ << 1) | (one ? 1U : 0U);
   if (++bits_ < 8) {
     return;
   }
+  last_byte_doubt_ = doubt;
   if (bytes_.size() < MAX_BLOCK_SIZE) {
     bytes_.push_back(static_cast<std::uint8_t>(byte_));
   } else {
@@ -159,6 +166,12 @@ void PulseDecoder::add_bit(bool one, double end) {
 }
 
 void PulseDecoder::end_block() {
+  if (last_byte_doubt_ && !cut_) {
+    // The block ends after the bit that completed its last byte (or a few
+    // more that make no byte): that bit's first half tells it.
+    bytes_.back() ^= 1;
+  }
+  last_byte_doubt_ = false;
   if (!bytes_.empty()) {
     done_.push_back({std::move(bytes_), run_start_, byte_end_, cut_});
     bytes_ = {};

@@ -67,7 +67,7 @@ private:
   void pilot(double h);
   void sync(double h);
   void data(double h);
-  void add_bit(bool one, double end);
+  void add_bit(bool one, double end, bool doubt);
   void end_block();
   bool fits_pilot(double h) const;
 
@@ -78,6 +78,9 @@ private:
   double run_start_ = 0;
   double sync1_ = 0;
   double first_half_ = 0; // the first half of a bit, 0 when none waits
+  // The bit that completed the last byte: its first half alone tells the
+  // other value than both halves did.
+  bool last_byte_doubt_ = false;
   std::vector<std::uint8_t> bytes_;
   std::uint32_t byte_ = 0; // bits of the byte so far, behind a leading 1
   std::size_t bits_ = 0;
