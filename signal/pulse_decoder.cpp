@@ -138,7 +138,7 @@ void PulseDecoder::data(double h) {
   }
   // The bits stop here. Before the first whole byte, a tone that goes on
   // means the sync was a glitch in it.
-  if (bytes_.empty() && fits_pilot(h) && (first == 0 || fits_pilot(first))) {
+  if (bytes_.empty() && fits_pilot(h)) {
     state_ = State::PILOT;
     return;
   }
