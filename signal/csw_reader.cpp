@@ -56,6 +56,9 @@ CswRuns::~CswRuns() = default;
 // end of them.
 bool CswRuns::fill() {
   at_ = end_ = 0;
+  if (damaged_) {
+    return false;
+  }
   if (!inflater_) {
     const std::int32_t got =
         data_.read(bytes_.data(), static_cast<std::int32_t>(bytes_.size()));
@@ -80,11 +83,10 @@ bool CswRuns::fill() {
     inflater_->ended = result == Z_STREAM_END;
     // Without progress while input waits, the stream cannot go on.
     const bool stuck = result == Z_BUF_ERROR && z.avail_in > 0;
-    if ((result != Z_OK && result != Z_BUF_ERROR && !inflater_->ended) ||
-        stuck) {
-      damaged_ = true;
-      return false;
-    }
+    damaged_ = (result != Z_OK && result != Z_BUF_ERROR &&
+                !inflater_->ended) ||
+               stuck;
+    // What came out before a break is good data.
     end_ = bytes_.size() - z.avail_out;
     if (end_ > 0) {
       return true;
@@ -96,7 +98,7 @@ bool CswRuns::fill() {
 std::size_t CswRuns::read(std::uint32_t* runs, std::size_t most) {
   std::size_t n = 0;
   while (n < most) {
-    if (at_ == end_ && (damaged_ || !fill())) {
+    if (at_ == end_ && !fill()) {
       break;
     }
     const std::uint8_t b = bytes_[at_++];
@@ -113,7 +115,7 @@ std::size_t CswRuns::read(std::uint32_t* runs, std::size_t most) {
       runs[n++] = b;
     }
   }
-  return damaged_ ? 0 : n;
+  return n;
 }
 
 SignalProblem CswReader::open() {

@@ -31,11 +31,12 @@ public:
 
   // Reads up to most pulse lengths into runs, each in samples (a pulse of 0
   // samples is possible and is no pulse). Returns how many: 0 at the end of
-  // the data, where a pulse cut short is dropped, or once damaged().
+  // the data, where a pulse cut short is dropped, or where it broke (see
+  // damaged()).
   std::size_t read(std::uint32_t* runs, std::size_t most);
 
-  // Whether the Z-RLE stream broke; nothing from the call that found it is
-  // given. A stream cut short by the end of the data is no damage.
+  // Whether the Z-RLE stream broke; the runs before the break are given. A
+  // stream cut short by the end of the data is no damage.
   bool damaged() const { return damaged_; }
 
 private:

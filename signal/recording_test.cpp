@@ -197,5 +197,261 @@ INSTANTIATE_TEST_SUITE_P(
                  .inverted = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// One file: a header and 100 bytes of data.
+const Bytes& short_tape() {
+  static const Bytes tape = tape::tape_file("short", tape::pattern(100, 5), 3);
+  return tape;
+}
+
+Samples played(const Bytes& tape, double rate, double snr_db = 0,
+               std::uint32_t seed = 1) {
+  recording::SaveOptions save;
+  save.gap = 0.3;
+  Samples s = recording::render(recording::save_signal(tape, save), rate);
+  recording::scale(s, -6);
+  if (snr_db != 0) {
+    recording::add_noise(s, 0.5, snr_db, seed);
+  }
+  return s;
+}
+
+TEST(Recording, EveryWavEncodingInBothHeaderFormsDecodes) {
+  const Samples samples = played(short_tape(), 22050, 20);
+  for (WavEncoding encoding :
+       {WavEncoding::PCM_8, WavEncoding::PCM_16, WavEncoding::PCM_24,
+        WavEncoding::PCM_32, WavEncoding::FLOAT_32, WavEncoding::FLOAT_64,
+        WavEncoding::A_LAW, WavEncoding::MU_LAW}) {
+    for (bool extensible : {false, true}) {
+      SCOPED_TRACE(testing::Message()
+                   << static_cast<int>(encoding) << " " << extensible);
+      const Bytes image =
+          recording::wav({samples}, 22050, encoding, {extensible, extensible});
+      const Decoded got = decode(image);
+      EXPECT_EQ(got.problem, "");
+      EXPECT_EQ(got.blocks, recording::tap_blocks(short_tape()));
+    }
+  }
+}
+
+// Seconds from the start of tape, played with gap, to the middle of the
+// bytes of its block i.
+double middle_of_block(const Bytes& tape, std::size_t i, double gap) {
+  Bytes before;
+  for (std::size_t at = 0, n = 0; n < i; ++n) {
+    const std::size_t length = tape[at] + tape[at + 1] * 0x100U;
+    before.insert(before.end(), tape.begin() + static_cast<std::ptrdiff_t>(at),
+                  tape.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
+    at += 2 + length;
+  }
+  Bytes block(tape.begin() + static_cast<std::ptrdiff_t>(before.size()),
+              tape.end());
+  block.resize(2 + block[0] + block[1] * 0x100U);
+  recording::SaveOptions save;
+  save.gap = gap;
+  const double own = recording::duration(recording::save_signal(block, save));
+  const double bytes = (block.size() - 2) * 8 * 2565 / 3.5e6;
+  return (i > 0
+              ? recording::duration(recording::save_signal(before, save)) + gap
+              : 0) +
+         own - bytes / 2;
+}
+
+// The samples, silenced for 400 samples in the middle of the bytes of the
+// given blocks of the source tape.
+Samples with_dropouts(Samples s, std::initializer_list<std::size_t> blocks,
+                      double rate) {
+  for (std::size_t block : blocks) {
+    const auto from = static_cast<std::size_t>(
+        middle_of_block(source_tape(), block, 0.3) * rate);
+    std::fill(s.begin() + static_cast<std::ptrdiff_t>(from),
+              s.begin() + static_cast<std::ptrdiff_t>(from + 400), 0.0F);
+  }
+  return s;
+}
+
+TEST(Recording, EachBlockComesFromTheChannelThatCarriesIt) {
+  const double rate = 22050;
+  const Samples good = played(source_tape(), rate, 20);
+  const Samples silent(good.size(), 0.0F);
+  Samples noise(good.size(), 0.0F);
+  recording::add_noise(noise, 1, 0, 3);
+  Samples weak_noisy = good;
+  recording::scale(weak_noisy, -30);
+  recording::add_noise(weak_noisy, 0.02, 3, 4);
+  Samples inverted = good;
+  recording::invert(inverted);
+  const Samples first_damaged = with_dropouts(good, {1, 3}, rate);
+  const Samples second_damaged = with_dropouts(good, {4}, rate);
+  struct Case {
+    const char* name;
+    std::vector<Samples> channels;
+  };
+  const Case cases[] = {
+      {"good, silent", {good, silent}},
+      {"silent, good", {silent, good}},
+      {"noise, good", {noise, good}},
+      {"weak and noisy, good", {weak_noisy, good}},
+      {"good, inverted", {good, inverted}},
+      {"damaged in turn", {first_damaged, second_damaged, silent}},
+      {"nine channels, the first good",
+       {good, silent, silent, silent, silent, silent, silent, silent, noise}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Decoded got =
+        decode(recording::wav(c.channels, 22050, WavEncoding::PCM_16));
+    EXPECT_EQ(got.blocks, recording::tap_blocks(source_tape()));
+  }
+  // Each damaged channel alone does lose blocks: the choice is what saves
+  // them.
+  EXPECT_NE(decode(recording::wav({first_damaged}, 22050, WavEncoding::PCM_16))
+                .blocks,
+            recording::tap_blocks(source_tape()));
+  EXPECT_NE(decode(recording::wav({second_damaged}, 22050, WavEncoding::PCM_16))
+                .blocks,
+            recording::tap_blocks(source_tape()));
+}
+
+TEST(Recording, EveryCswVariantDecodes) {
+  recording::SaveOptions save;
+  save.gap = 0.5;
+  const recording::Signal signal = recording::save_signal(source_tape(), save);
+  const struct {
+    recording::CswVariant variant;
+    std::uint32_t rate;
+    Speed speed;
+  } cases[] = {
+      {recording::CswVariant::V1_RLE, 44100, {}},
+      {recording::CswVariant::V2_RLE, 22050, speed(0.9)},
+      {recording::CswVariant::V2_Z_RLE, 44100, speed(1.05, 0, 0.03)},
+      {recording::CswVariant::V2_Z_RLE, 3500000, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const Decoded got =
+        decode(recording::csw(signal, c.rate, c.variant, c.speed));
+    EXPECT_EQ(got.problem, "");
+    EXPECT_EQ(got.blocks, recording::tap_blocks(source_tape()));
+  }
+}
+
+// Counts the reads and their largest size.
+class CountingInput final : public ImageInput {
+public:
+  explicit CountingInput(ImageInput& inner) : inner_(inner) {}
+  std::int32_t read(std::uint8_t* destination, std::int32_t n) override {
+    ++reads;
+    largest = std::max(largest, n);
+    return inner_.read(destination, n);
+  }
+  int reads = 0;
+  std::int32_t largest = 0;
+
+private:
+  ImageInput& inner_;
+};
+
+TEST(Recording, TheImageIsReadInChunksAsBlocksNeedIt) {
+  const Bytes image = recording::wav({played(source_tape(), 44100)}, 44100,
+                                     WavEncoding::PCM_16);
+  MemoryInput memory(image);
+  CountingInput input(memory);
+  RecordingReader reader(input);
+  Bytes block;
+  ASSERT_TRUE(reader.next_block(block));
+  EXPECT_EQ(block, recording::tap_blocks(source_tape())[0]);
+  // The first block ends about 6 s into the 26 s recording.
+  EXPECT_LT(input.reads * 65536LL, static_cast<long long>(image.size()) / 3);
+  while (reader.next_block(block)) {
+  }
+  EXPECT_LE(input.largest, 65536);
+  EXPECT_GT(input.reads, static_cast<int>(image.size() / 65536));
+}
+
+TEST(Recording, BytesTheCallerReadFirstAreTakenAsTheImagesStart) {
+  const Bytes image = recording::csw(recording::save_signal(short_tape()),
+                                     44100, recording::CswVariant::V2_RLE);
+  for (std::size_t head : {0, 1, 5, 23, 60}) {
+    SCOPED_TRACE(head);
+    MemoryInput input(image);
+    Bytes first(head);
+    input.read(first.data(), static_cast<std::int32_t>(head));
+    RecordingReader reader(input, first);
+    std::vector<Bytes> blocks;
+    for (Bytes b; reader.next_block(b);) {
+      blocks.push_back(b);
+    }
+    EXPECT_EQ(blocks, recording::tap_blocks(short_tape()));
+  }
+}
+
+TEST(Recording, KindsAreToldByTheirFirstBytes) {
+  const auto kind = [](std::string_view s) {
+    return recording_kind(Bytes(s.begin(), s.end()));
+  };
+  using namespace std::string_view_literals;
+  EXPECT_EQ(kind("RIFF\x10\0\0\0WAVEfmt "sv), RecordingKind::WAV);
+  EXPECT_EQ(kind("RIFF\x10\0\0\0WAVE"sv), RecordingKind::WAV);
+  EXPECT_EQ(kind("RIFF\x10\0\0\0AVI LIST"sv), RecordingKind::NONE);
+  EXPECT_EQ(kind("RIFF\x10\0\0\0WAV"sv), RecordingKind::NONE);
+  EXPECT_EQ(kind("Compressed Square Wave\x1A\x02"sv), RecordingKind::CSW);
+  EXPECT_EQ(kind("Compressed Square Wave\x1A"sv), RecordingKind::CSW);
+  EXPECT_EQ(kind("Compressed Square Wave!"sv), RecordingKind::NONE);
+  EXPECT_EQ(kind("ZXTape!\x1A\x01\x14"sv), RecordingKind::NONE);
+  EXPECT_EQ(kind(""sv), RecordingKind::NONE);
+}
+
+TEST(Recording, ProblemsStopItWhereTheyAre) {
+  recording::SaveOptions save;
+  save.gap = 0.5;
+  const recording::Signal signal = recording::save_signal(source_tape(), save);
+  const std::vector<Bytes> all = recording::tap_blocks(source_tape());
+  const Bytes wav =
+      recording::wav({played(source_tape(), 11025)}, 11025, WavEncoding::PCM_8);
+  Bytes bad_wav = wav;
+  bad_wav[20] = 85; // the format tag
+  const Bytes csw =
+      recording::csw(signal, 44100, recording::CswVariant::V2_Z_RLE);
+  // Broken in the pilot of block 4.
+  const Bytes broken_csw =
+      recording::csw(signal, 44100, recording::CswVariant::V2_Z_RLE, {}, 0.75);
+  Bytes bad_csw_header = csw;
+  bad_csw_header[0x21] = 7; // the compression
+
+  struct Case {
+    const char* name;
+    Bytes image;
+    std::string problem;
+    std::size_t whole_blocks;
+    bool then_a_start_of_one = false;
+  };
+  const Case cases[] = {
+      {"unsupported WAV", bad_wav, "unsupported WAV encoding 85", 0},
+      {"WAV cut in its last block", Bytes(wav.begin(), wav.end() - 3000), "", 5,
+       true},
+      {"unsupported CSW", bad_csw_header, "unsupported CSW compression 7", 0},
+      {"CSW data broken", broken_csw, "damaged CSW data", 4},
+      {"not a recording", Bytes(100, 'x'), "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Decoded got = decode(c.image);
+    EXPECT_EQ(got.problem, c.problem);
+    ASSERT_EQ(got.blocks.size(),
+              c.whole_blocks + (c.then_a_start_of_one ? 1 : 0));
+    for (std::size_t i = 0; i < c.whole_blocks; ++i) {
+      EXPECT_EQ(got.blocks[i], all[i]) << i;
+    }
+    if (c.then_a_start_of_one) {
+      const Bytes& last = got.blocks.back();
+      const Bytes& whole = all[c.whole_blocks];
+      ASSERT_LT(last.size(), whole.size());
+      EXPECT_EQ(last, Bytes(whole.begin(),
+                            whole.begin() +
+                                static_cast<std::ptrdiff_t>(last.size())));
+    }
+  }
+}
+
 } // namespace
 } // namespace vetrik

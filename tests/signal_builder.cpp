@@ -416,8 +416,27 @@ Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
   return out;
 }
 
+Bytes deflated(const Bytes& bytes, std::size_t at) {
+  const bool broken = at < bytes.size();
+  z_stream z{};
+  deflateInit(&z, Z_BEST_COMPRESSION);
+  Bytes out(compressBound(static_cast<uLong>(bytes.size())) + 16);
+  z.next_in = const_cast<Bytef*>(bytes.data());
+  z.avail_in = static_cast<uInt>(broken ? at : bytes.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  // A full flush ends the data on a byte, where the bad byte then starts.
+  deflate(&z, broken ? Z_FULL_FLUSH : Z_FINISH);
+  out.resize(out.size() - z.avail_out);
+  deflateEnd(&z);
+  if (broken) {
+    out.push_back(0xFF);
+  }
+  return out;
+}
+
 Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
-          const Speed& speed) {
+          const Speed& speed, double break_at) {
   bool first_high = false;
   const std::vector<std::uint32_t> runs =
       csw_runs(signal, rate, speed, &first_high);
@@ -453,12 +472,9 @@ Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
     tape::append(out, rle);
     return out;
   }
-  uLongf size = compressBound(static_cast<uLong>(rle.size()));
-  Bytes packed(size);
-  compress2(packed.data(), &size, rle.data(), static_cast<uLong>(rle.size()),
-            Z_BEST_COMPRESSION);
-  packed.resize(size);
-  tape::append(out, packed);
+  tape::append(out,
+               deflated(rle, static_cast<std::size_t>(
+                                 break_at * static_cast<double>(rle.size()))));
   return out;
 }
 

@@ -84,9 +84,15 @@ Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
 
 enum class CswVariant { V1_RLE, V2_RLE, V2_Z_RLE };
 
-// A CSW image of signal at rate; no signal keeps the last level.
+// A CSW image of signal at rate; no signal keeps the last level. With
+// break_at below 1, Z-RLE data breaks after that share of its RLE bytes.
 Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
-          const Speed& speed = {});
+          const Speed& speed = {}, double break_at = 1);
+
+// bytes as a zlib stream; with at below bytes.size(), the stream holds only
+// the first at bytes, then a byte no stream may hold there (a block of the
+// reserved type), so that inflating them fails.
+Bytes deflated(const Bytes& bytes, std::size_t at = SIZE_MAX);
 
 // G.711 compression of a 16-bit sample, as a writer does it.
 std::uint8_t a_law(int sample);
