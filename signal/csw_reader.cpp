@@ -83,9 +83,8 @@ bool CswRuns::fill() {
     inflater_->ended = result == Z_STREAM_END;
     // Without progress while input waits, the stream cannot go on.
     const bool stuck = result == Z_BUF_ERROR && z.avail_in > 0;
-    damaged_ = (result != Z_OK && result != Z_BUF_ERROR &&
-                !inflater_->ended) ||
-               stuck;
+    damaged_ =
+        (result != Z_OK && result != Z_BUF_ERROR && !inflater_->ended) || stuck;
     // What came out before a break is good data.
     end_ = bytes_.size() - z.avail_out;
     if (end_ > 0) {

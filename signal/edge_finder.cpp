@@ -7,6 +7,7 @@
 #include "signal/edge_finder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -26,6 +27,9 @@ inline constexpr double SWING_SECONDS = 0.005;
 // An edge needs the signal this far past the middle, as a fraction of the
 // swing.
 inline constexpr float HYSTERESIS = 0.3F;
+
+// The most samples finish() runs the smoothing on at the last level.
+inline constexpr std::size_t HOLD_MOST = 256;
 
 float rate_for(double seconds, double rate) {
   return static_cast<float>(-std::expm1(-1 / (seconds * rate)));
@@ -99,11 +103,32 @@ void EdgeFinder::push(std::span<const float> samples,
 }
 
 void EdgeFinder::finish(std::vector<double>& half_waves) {
-  const double end = static_cast<double>(samples_) + delay_;
-  if (samples_ > 0 && end > last_edge_) {
-    half_waves.push_back((end - last_edge_) * t_per_sample_);
-    last_edge_ = end;
+  if (samples_ == 0) {
+    return;
   }
+  // The smoothing still holds back the last samples' change: let it settle
+  // on the last level, so that an edge just before the end is found. Edges
+  // it puts past the end are not taken.
+  const double end = static_cast<double>(samples_) + delay_;
+  const auto hold = static_cast<std::size_t>(
+      std::min(4 * delay_ + 4, static_cast<double>(HOLD_MOST)));
+  std::array<float, HOLD_MOST> level;
+  level.fill(x1_);
+  std::vector<double> settled;
+  double at = last_edge_;
+  push(std::span(level).first(hold), settled);
+  samples_ -= static_cast<std::int64_t>(hold);
+  for (double h : settled) {
+    if (at + h / t_per_sample_ > end) {
+      break;
+    }
+    half_waves.push_back(h);
+    at += h / t_per_sample_;
+  }
+  if (end > at) {
+    half_waves.push_back((end - at) * t_per_sample_);
+  }
+  last_edge_ = end;
 }
 
 } // namespace vetrik

@@ -72,18 +72,8 @@ Samples transferred(const Transfer& t) {
   save.lead_in = t.lead_in;
   save.tail = t.tail;
   save.gap = 0.7;
-  recording::Signal signal = recording::save_signal(source_tape(), save);
+  const recording::Signal signal = recording::save_signal(source_tape(), save);
   const double sound_rate = t.sound_rate > 0 ? t.sound_rate : t.rate;
-  // Filters put the end late: the recording ends where the last half-wave
-  // ends as they pass it on.
-  double delay =
-      t.low_pass_hz > 0 ? recording::low_pass_delay(t.low_pass_hz) : 0;
-  if (t.rate < sound_rate) {
-    delay += recording::low_pass_delay(0.45 * t.rate);
-  }
-  const double length = recording::duration(signal, t.speed) + delay;
-  signal.push_back({4 * delay * 3500000, 0});
-
   Samples s = recording::render(signal, sound_rate, t.speed);
   if (t.low_pass_hz > 0) {
     recording::low_pass(s, sound_rate, t.low_pass_hz);
@@ -97,7 +87,6 @@ Samples transferred(const Transfer& t) {
   if (sound_rate != t.rate) {
     s = recording::resample(s, sound_rate, t.rate);
   }
-  s.resize(static_cast<std::size_t>(std::ceil(length * t.rate - 1e-9)));
   recording::scale(s, t.level_db);
   recording::offset(s, t.dc);
   if (t.clip_at > 0) {

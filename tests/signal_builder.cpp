@@ -191,11 +191,6 @@ void low_pass(Samples& samples, double rate, double hz) {
   biquad_low_pass(samples, rate, hz, 1.30656296);
 }
 
-double low_pass_delay(double hz) {
-  // The sum of 1 / (2 pi hz Q) over both sections' poles.
-  return 2.61312593 / (2 * std::numbers::pi * hz);
-}
-
 void high_pass(Samples& samples, double rate, double hz) {
   const double rc = 1 / (2 * std::numbers::pi * hz);
   const double a = rc / (rc + 1 / rate);

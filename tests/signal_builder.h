@@ -61,9 +61,7 @@ Samples render(const Signal& signal, double rate, const Speed& speed = {});
 // square wave's power (amplitude squared) to the noise power.
 void add_noise(Samples& samples, double amplitude, double snr_db,
                std::uint32_t seed);
-void low_pass(Samples& samples, double rate, double hz); // 4th order
-// How late low_pass puts slow changes, in seconds.
-double low_pass_delay(double hz);
+void low_pass(Samples& samples, double rate, double hz);  // 4th order
 void high_pass(Samples& samples, double rate, double hz); // AC coupling
 void scale(Samples& samples, double db);
 void clip(Samples& samples, double limit);
