@@ -65,6 +65,11 @@ void EdgeFinder::push(std::span<const float> samples,
     x1_ = x2_ = y1_ = y2_ = middle_ = samples[0];
     up_ = samples[0] >= 0;
   }
+  // Locals throughout: the compiler cannot tell that appending to
+  // half_waves leaves the members alone.
+  const float b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
+  const float middle_rate = middle_rate_, swing_rate = swing_rate_;
+  double last_edge = last_edge_;
   float x1 = x1_, x2 = x2_, y1 = y1_, y2 = y2_;
   float middle = middle_, swing = swing_;
   bool up = up_;
@@ -72,14 +77,14 @@ void EdgeFinder::push(std::span<const float> samples,
   const double first = static_cast<double>(samples_);
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const float x = samples[i];
-    const float y = b0_ * x + b1_ * x1 + b2_ * x2 - a1_ * y1 - a2_ * y2;
+    const float y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
     x2 = x1;
     x1 = x;
     const float previous = y1;
     y2 = y1;
     y1 = y;
-    middle += (y - middle) * middle_rate_;
-    swing += (std::fabs(y - middle) - swing) * swing_rate_;
+    middle += (y - middle) * middle_rate;
+    swing += (std::fabs(y - middle) - swing) * swing_rate;
     const float margin = swing * HYSTERESIS;
     // Sample i stands for the time first + i + 0.5 (in samples).
     if (up ? (previous >= middle && y < middle)
@@ -89,14 +94,15 @@ void EdgeFinder::push(std::span<const float> samples,
     }
     if (up ? y < middle - margin : y > middle + margin) {
       const double at = crossing >= 0 ? crossing : first + i + 0.5;
-      half_waves.push_back((at - last_edge_) * t_per_sample_);
-      last_edge_ = at;
+      half_waves.push_back((at - last_edge) * t_per_sample_);
+      last_edge = at;
       crossing = -1;
       up = !up;
     }
   }
   x1_ = x1, x2_ = x2, y1_ = y1, y2_ = y2;
   middle_ = middle, swing_ = swing;
+  last_edge_ = last_edge;
   up_ = up;
   crossing_ = crossing;
   samples_ += static_cast<std::int64_t>(samples.size());
