@@ -110,10 +110,76 @@ std::string scratch_root() {
                                                            : "/tmp";
 }
 
+struct Case {
+  std::string name;
+  Bytes image;
+};
+
+// The 401-second tape in each form; want gets the sum of its blocks.
+std::vector<Case> recordings(std::uint64_t* want) {
+  // A loader, a screen, the game and a second part, then silence.
+  Bytes tap = tape::tape_file("loader", tape::pattern(400, 1), 0);
+  tape::append(tap, tape::tape_file("screen", tape::pattern(6912, 2), 3));
+  tape::append(tap, tape::tape_file("game", tape::pattern(40000, 3), 3));
+  tape::append(tap, tape::tape_file("level2", tape::pattern(14900, 4), 3));
+  rec::Signal signal = rec::save_signal(tap);
+  signal.push_back({(SECONDS - rec::duration(signal)) * 3500000, 0});
+  *want = 0;
+  for (const Bytes& b : rec::tap_blocks(tap)) {
+    *want = *want * 1000003 + blocks_sum({b});
+  }
+  rec::Samples mono = rec::render(signal, 44100);
+  rec::low_pass(mono, 44100, 8000);
+  rec::add_noise(mono, 1, 20, 1);
+  rec::high_pass(mono, 44100, 20);
+  rec::scale(mono, -6);
+  const rec::Samples low = rec::resample(mono, 44100, 11025);
+  std::vector<Case> cases;
+  cases.push_back({"WAV 44.1 kHz 16-bit mono",
+                   rec::wav({mono}, 44100, vetrik::WavEncoding::PCM_16)});
+  cases.push_back({"WAV 44.1 kHz 16-bit stereo",
+                   rec::wav({mono, rec::Samples(mono.size(), 0.0F)}, 44100,
+                            vetrik::WavEncoding::PCM_16)});
+  cases.push_back({"WAV 11025 Hz 8-bit mono",
+                   rec::wav({low}, 11025, vetrik::WavEncoding::PCM_8)});
+  cases.push_back({"CSW Z-RLE 44.1 kHz",
+                   rec::csw(signal, 44100, rec::CswVariant::V2_Z_RLE)});
+  return cases;
+}
+
 void write_file(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
+}
+
+// Decodes c runs times; returns its row of the table.
+std::string measured(const Case& c, int runs, std::uint64_t want,
+                     const std::string& launcher, const std::string& program) {
+  const std::string dir = scratch_root();
+  const std::string path = dir + "/vetrik-signal-bench.rec";
+  write_file(path, c.image);
+  std::vector<double> times;
+  long peak = 0;
+  bool right = true;
+  std::string report;
+  for (int i = 0; i < runs; ++i) {
+    const Run r = run_decoder(launcher, program, path, dir);
+    times.push_back(r.seconds);
+    peak = std::max(peak, r.peak_kib);
+    report = r.report;
+    right = right && r.report == "8 " + std::to_string(want) + "\n";
+  }
+  unlink(path.c_str());
+  std::sort(times.begin(), times.end());
+  const double median = times[times.size() / 2];
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "| %s | %.1f MB | %.1f ms | %.1f ms | %ld KiB | %s |\n",
+                c.name.c_str(), static_cast<double>(c.image.size()) / 1e6,
+                median * 1000, median * 1000 / (SECONDS / 60), peak,
+                right ? "all 8 exact" : ("WRONG: " + report).c_str());
+  return line;
 }
 
 } // namespace
@@ -131,70 +197,13 @@ int main(int argc, char** argv) {
   const std::string program = self;
   const std::string launcher =
       program.substr(0, program.rfind('/') + 1) + "vetrik_launch";
-
-  // A loader, a screen, the game and a second part: 401 s with the gaps.
-  Bytes tap = tape::tape_file("loader", tape::pattern(400, 1), 0);
-  tape::append(tap, tape::tape_file("screen", tape::pattern(6912, 2), 3));
-  tape::append(tap, tape::tape_file("game", tape::pattern(40000, 3), 3));
-  tape::append(tap, tape::tape_file("level2", tape::pattern(14900, 4), 3));
-  rec::Signal signal = rec::save_signal(tap);
-  signal.push_back({(SECONDS - rec::duration(signal)) * 3500000, 0});
   std::uint64_t want = 0;
-  for (const Bytes& b : rec::tap_blocks(tap)) {
-    want = want * 1000003 + blocks_sum({b});
-  }
-
-  rec::Samples mono = rec::render(signal, 44100);
-  rec::low_pass(mono, 44100, 8000);
-  rec::add_noise(mono, 1, 20, 1);
-  rec::high_pass(mono, 44100, 20);
-  rec::scale(mono, -6);
-  const rec::Samples low = rec::resample(mono, 44100, 11025);
-
-  const std::string dir = scratch_root();
-  struct Case {
-    std::string name;
-    Bytes image;
-  };
-  std::vector<Case> cases;
-  cases.push_back({"WAV 44.1 kHz 16-bit mono",
-                   rec::wav({mono}, 44100, vetrik::WavEncoding::PCM_16)});
-  cases.push_back({"WAV 44.1 kHz 16-bit stereo",
-                   rec::wav({mono, rec::Samples(mono.size(), 0.0F)}, 44100,
-                            vetrik::WavEncoding::PCM_16)});
-  cases.push_back({"WAV 11025 Hz 8-bit mono",
-                   rec::wav({low}, 11025, vetrik::WavEncoding::PCM_8)});
-  cases.push_back({"CSW Z-RLE 44.1 kHz",
-                   rec::csw(signal, 44100, rec::CswVariant::V2_Z_RLE)});
-  mono = {};
-
+  const std::vector<Case> cases = recordings(&want);
   std::cout << "| recording (" << SECONDS
             << " s) | size | median time | per minute of audio | peak "
                "memory | blocks |\n|---|---|---|---|---|---|\n";
   for (const Case& c : cases) {
-    const std::string path = dir + "/vetrik-signal-bench.rec";
-    write_file(path, c.image);
-    std::vector<double> times;
-    long peak = 0;
-    bool right = true;
-    std::string report;
-    for (int i = 0; i < runs; ++i) {
-      const Run r = run_decoder(launcher, program, path, dir);
-      times.push_back(r.seconds);
-      peak = std::max(peak, r.peak_kib);
-      report = r.report;
-      right = right && r.report == "8 " + std::to_string(want) + "\n";
-    }
-    unlink(path.c_str());
-    std::sort(times.begin(), times.end());
-    const double median = times[times.size() / 2];
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "| %s | %.1f MB | %.1f ms | %.1f ms | %ld KiB | %s |\n",
-                  c.name.c_str(), static_cast<double>(c.image.size()) / 1e6,
-                  median * 1000, median * 1000 / (SECONDS / 60), peak,
-                  right ? "all 8 exact" : ("WRONG: " + report).c_str());
-    std::cout << line << std::flush;
+    std::cout << measured(c, runs, want, launcher, program) << std::flush;
   }
   return 0;
 }

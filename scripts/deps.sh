@@ -3,7 +3,7 @@
 # any further Debian packages named as arguments.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev "$@")
+packages=(cmake ninja-build g++ libgtest-dev zlib1g-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

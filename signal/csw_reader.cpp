@@ -4,6 +4,7 @@
 #include <cstring>
 #include <zlib.h>
 
+#include "signal/image_bytes.h"
 #include "tape/image_input.h"
 
 namespace vetrik {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "signal/image_bytes.h"
 #include "tape/image_input.h"
 
 namespace vetrik {

@@ -286,95 +286,93 @@ std::uint8_t mu_law(int sample) {
   return static_cast<std::uint8_t>(((segment << 4) | mantissa) ^ mask);
 }
 
-Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
-          WavEncoding encoding, const WavLayout& layout) {
-  struct Code {
-    std::uint32_t tag, bits;
-  };
-  const Code code = [&]() -> Code {
-    switch (encoding) {
-    case WavEncoding::PCM_8:
-      return {1, 8};
-    case WavEncoding::PCM_16:
-      return {1, 16};
-    case WavEncoding::PCM_24:
-      return {1, 24};
-    case WavEncoding::PCM_32:
-      return {1, 32};
-    case WavEncoding::FLOAT_32:
-      return {3, 32};
-    case WavEncoding::FLOAT_64:
-      return {3, 64};
-    case WavEncoding::A_LAW:
-      return {6, 8};
-    case WavEncoding::MU_LAW:
-      return {7, 8};
-    }
+namespace {
+
+struct Code {
+  std::uint32_t tag, bits;
+};
+
+Code code_of(WavEncoding encoding) {
+  switch (encoding) {
+  case WavEncoding::PCM_8:
+    return {1, 8};
+  case WavEncoding::PCM_16:
     return {1, 16};
-  }();
-  const auto n_channels = static_cast<std::uint32_t>(channels.size());
-  const std::uint32_t frame = n_channels * code.bits / 8;
-  const std::size_t frames = channels.empty() ? 0 : channels[0].size();
-
-  Bytes data;
-  data.reserve(frames * frame);
-  for (std::size_t f = 0; f < frames; ++f) {
-    for (const Samples& channel : channels) {
-      const double x = std::clamp(static_cast<double>(channel[f]), -1.0, 1.0);
-      const int s16 = static_cast<int>(std::lround(x * 32767));
-      switch (encoding) {
-      case WavEncoding::PCM_8:
-        data.push_back(static_cast<std::uint8_t>(
-            std::clamp(std::lround(x * 128 + 128), 0L, 255L)));
-        break;
-      case WavEncoding::PCM_16:
-        put16(data, static_cast<std::uint32_t>(s16) & 0xFFFF);
-        break;
-      case WavEncoding::PCM_24: {
-        const auto v = static_cast<std::uint32_t>(std::lround(x * 8388607));
-        put16(data, v & 0xFFFF);
-        data.push_back(static_cast<std::uint8_t>(v >> 16));
-        break;
-      }
-      case WavEncoding::PCM_32:
-        put32(data, static_cast<std::uint32_t>(static_cast<std::int32_t>(
-                        std::llround(x * 2147483647.0))));
-        break;
-      case WavEncoding::FLOAT_32: {
-        const auto v = static_cast<float>(x);
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &v, 4);
-        put32(data, bits);
-        break;
-      }
-      case WavEncoding::FLOAT_64: {
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &x, 8);
-        put32(data, static_cast<std::uint32_t>(bits));
-        put32(data, static_cast<std::uint32_t>(bits >> 32));
-        break;
-      }
-      case WavEncoding::A_LAW:
-        data.push_back(a_law(s16));
-        break;
-      case WavEncoding::MU_LAW:
-        data.push_back(mu_law(s16));
-        break;
-      }
-    }
+  case WavEncoding::PCM_24:
+    return {1, 24};
+  case WavEncoding::PCM_32:
+    return {1, 32};
+  case WavEncoding::FLOAT_32:
+    return {3, 32};
+  case WavEncoding::FLOAT_64:
+    return {3, 64};
+  case WavEncoding::A_LAW:
+    return {6, 8};
+  case WavEncoding::MU_LAW:
+    return {7, 8};
   }
+  return {1, 16};
+}
 
+// Appends sample x, clipped to -1 .. 1, in encoding.
+void put_sample(Bytes& out, float sample, WavEncoding encoding) {
+  const double x = std::clamp(static_cast<double>(sample), -1.0, 1.0);
+  const int s16 = static_cast<int>(std::lround(x * 32767));
+  switch (encoding) {
+  case WavEncoding::PCM_8:
+    out.push_back(static_cast<std::uint8_t>(
+        std::clamp(std::lround(x * 128 + 128), 0L, 255L)));
+    break;
+  case WavEncoding::PCM_16:
+    put16(out, static_cast<std::uint32_t>(s16) & 0xFFFF);
+    break;
+  case WavEncoding::PCM_24: {
+    const auto v = static_cast<std::uint32_t>(std::lround(x * 8388607));
+    put16(out, v & 0xFFFF);
+    out.push_back(static_cast<std::uint8_t>(v >> 16));
+    break;
+  }
+  case WavEncoding::PCM_32:
+    put32(out, static_cast<std::uint32_t>(
+                   static_cast<std::int32_t>(std::llround(x * 2147483647.0))));
+    break;
+  case WavEncoding::FLOAT_32: {
+    const auto v = static_cast<float>(x);
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, 4);
+    put32(out, bits);
+    break;
+  }
+  case WavEncoding::FLOAT_64: {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &x, 8);
+    put32(out, static_cast<std::uint32_t>(bits));
+    put32(out, static_cast<std::uint32_t>(bits >> 32));
+    break;
+  }
+  case WavEncoding::A_LAW:
+    out.push_back(a_law(s16));
+    break;
+  case WavEncoding::MU_LAW:
+    out.push_back(mu_law(s16));
+    break;
+  }
+}
+
+Bytes fmt_chunk(Code code, std::uint32_t channels, std::uint32_t rate,
+                bool extensible) {
+  const std::uint32_t frame = channels * code.bits / 8;
   Bytes fmt;
-  put16(fmt, layout.extensible ? 0xFFFE : code.tag);
-  put16(fmt, n_channels);
+  put16(fmt, extensible ? 0xFFFE : code.tag);
+  put16(fmt, channels);
   put32(fmt, rate);
   put32(fmt, rate * frame);
   put16(fmt, frame);
   put16(fmt, code.bits);
-  if (layout.extensible) {
+  if (extensible) {
     put16(fmt, 22);
     put16(fmt, code.bits);
-    put32(fmt, n_channels == 1 ? 0x4 : 0x3); // front centre, or left + right
+    put32(fmt, channels == 1 ? 0x4 : 0x3); // front centre, or left + right
     put32(fmt, code.tag);
     const std::uint8_t tail[] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                  0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -382,7 +380,21 @@ Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
   } else if (code.tag != 1) {
     put16(fmt, 0);
   }
+  return fmt;
+}
 
+} // namespace
+
+Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
+          WavEncoding encoding, const WavLayout& layout) {
+  const std::size_t frames = channels.empty() ? 0 : channels[0].size();
+  Bytes data;
+  data.reserve(frames * channels.size() * code_of(encoding).bits / 8);
+  for (std::size_t f = 0; f < frames; ++f) {
+    for (const Samples& channel : channels) {
+      put_sample(data, channel[f], encoding);
+    }
+  }
   Bytes body;
   put_text(body, "WAVE");
   auto chunk = [&](const char* id, const Bytes& content) {
@@ -396,7 +408,9 @@ Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
   if (layout.extra_chunks) {
     chunk("LIST", {'I', 'N', 'F', 'O', 'x'});
   }
-  chunk("fmt ", fmt);
+  chunk("fmt ", fmt_chunk(code_of(encoding),
+                          static_cast<std::uint32_t>(channels.size()), rate,
+                          layout.extensible));
   if (layout.extra_chunks) {
     Bytes fact;
     put32(fact, static_cast<std::uint32_t>(frames));
