@@ -159,12 +159,5 @@ TEST(CswReader, HeaderRulesAndRunLengths) {
   }
 }
 
-TEST(CswReader, TheInitialLevelIsTheFlagsLowBit) {
-  EXPECT_TRUE(read_all(cat({v1(44100, 1, 0xFF), {5}})).format.initial_high);
-  EXPECT_FALSE(read_all(cat({v1(44100, 1, 0xFE), {5}})).format.initial_high);
-  EXPECT_TRUE(read_all(cat({v2(44100, 1, 1), {5}})).format.initial_high);
-  EXPECT_FALSE(read_all(cat({v2(44100, 1, 2), {5}})).format.initial_high);
-}
-
 } // namespace
 } // namespace vetrik

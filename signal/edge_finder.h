@@ -14,8 +14,9 @@ public:
   // rate: samples a second, more than 0.
   explicit EdgeFinder(double rate);
 
-  // Reads the next samples; appends the length in T-states of each half-wave
-  // that an edge among them ends.
+  // Reads the next samples (finite, full scale about -1 to 1, though any
+  // level will do); appends the length in T-states of each half-wave that an
+  // edge among them ends.
   void push(std::span<const float> samples, std::vector<double>& half_waves);
 
   // Ends the samples: appends the half-wave from the last edge to the end,

@@ -92,11 +92,13 @@ private:
 // Turns a two-level signal given in pieces (a level for a time) into
 // half-waves for a decoder: pieces of one level join into one half-wave, and
 // pieces of no length change nothing. For direct recordings, CSW runs and
-// pulse lists.
+// pulse lists; a signal stored in several blocks, split anywhere, goes
+// through one joiner and one decoder.
 class PulseJoiner {
 public:
   explicit PulseJoiner(PulseDecoder& decoder) : decoder_(decoder) {}
 
+  // The signal stays at level for t_states more (0 or less: no change).
   void add(bool level, double t_states);
 
   // Passes on the last half-wave; call before the decoder's finish().
@@ -109,8 +111,8 @@ private:
 };
 
 // Adds bits samples of a direct recording (one bit a sample, most
-// significant first, 1 the high level), each t_states long. bytes must hold
-// at least (bits + 7) / 8 bytes.
+// significant first, 1 the high level), each t_states long; bits past the end
+// of bytes are not there and add nothing.
 void add_direct_recording(PulseJoiner& joiner,
                           std::span<const std::uint8_t> bytes, std::size_t bits,
                           double t_states);

@@ -192,6 +192,7 @@ const Bytes& short_tape() {
   return tape;
 }
 
+// tape, played with gaps of 0.3 s at half the full swing, with noise.
 Samples played(const Bytes& tape, double rate, double snr_db = 0,
                std::uint32_t seed = 1) {
   recording::SaveOptions save;
@@ -222,27 +223,22 @@ TEST(Recording, EveryWavEncodingInBothHeaderFormsDecodes) {
   }
 }
 
-// Seconds from the start of tape, played with gap, to the middle of the
-// bytes of its block i.
-double middle_of_block(const Bytes& tape, std::size_t i, double gap) {
-  Bytes before;
-  for (std::size_t at = 0, n = 0; n < i; ++n) {
-    const std::size_t length = tape[at] + tape[at + 1] * 0x100U;
-    before.insert(before.end(), tape.begin() + static_cast<std::ptrdiff_t>(at),
-                  tape.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
-    at += 2 + length;
-  }
-  Bytes block(tape.begin() + static_cast<std::ptrdiff_t>(before.size()),
-              tape.end());
-  block.resize(2 + block[0] + block[1] * 0x100U);
+// Seconds from the start of the source tape, played with gaps of 0.3 s, to
+// the middle of the bytes of its block i.
+double middle_of_block(std::size_t i) {
   recording::SaveOptions save;
-  save.gap = gap;
-  const double own = recording::duration(recording::save_signal(block, save));
-  const double bytes = (block.size() - 2) * 8 * 2565 / 3.5e6;
-  return (i > 0
-              ? recording::duration(recording::save_signal(before, save)) + gap
-              : 0) +
-         own - bytes / 2;
+  save.gap = 0.3;
+  double seconds = 0;
+  std::size_t gaps = 0;
+  for (const recording::Piece& p :
+       recording::save_signal(source_tape(), save)) {
+    if (p.level == 0 && gaps++ == i) {
+      break;
+    }
+    seconds += p.t_states / 3500000;
+  }
+  const Bytes& block = recording::tap_blocks(source_tape())[i];
+  return seconds - block.size() * 8 * (855 + 1710) / 3500000.0 / 2;
 }
 
 // The samples, silenced for 400 samples in the middle of the bytes of the
@@ -250,8 +246,7 @@ double middle_of_block(const Bytes& tape, std::size_t i, double gap) {
 Samples with_dropouts(Samples s, std::initializer_list<std::size_t> blocks,
                       double rate) {
   for (std::size_t block : blocks) {
-    const auto from = static_cast<std::size_t>(
-        middle_of_block(source_tape(), block, 0.3) * rate);
+    const auto from = static_cast<std::size_t>(middle_of_block(block) * rate);
     std::fill(s.begin() + static_cast<std::ptrdiff_t>(from),
               s.begin() + static_cast<std::ptrdiff_t>(from + 400), 0.0F);
   }
