@@ -26,6 +26,10 @@ bool better(const DecodedBlock& a, const DecodedBlock& b) {
 } // namespace
 
 void BlockChooser::add(std::size_t channel, DecodedBlock&& block) {
+  // Late for a block given already, which it overlaps or comes before.
+  if (block.start < given_until_) {
+    return;
+  }
   channels_[channel].blocks.push_back(std::move(block));
 }
 
@@ -60,6 +64,7 @@ bool BlockChooser::pop(DecodedBlock& block) {
   }
   block = std::move(first->blocks.front());
   first->blocks.pop_front();
+  given_until_ = end;
   for (Channel& c : channels_) {
     while (!c.blocks.empty() && c.blocks.front().start < end) {
       if (better(c.blocks.front(), block)) {

@@ -19,7 +19,9 @@ class BlockChooser {
 public:
   explicit BlockChooser(std::size_t channels) : channels_(channels) {}
 
-  // A block of channel, later than the channel's earlier ones.
+  // A block of channel, later than the channel's earlier ones. A block that
+  // starts before the end of one given already is dropped: the chooser gave
+  // up waiting for it.
   void add(std::size_t channel, DecodedBlock&& block);
 
   // Tells that channel will start no block before time (T-states).
@@ -41,6 +43,7 @@ private:
     double progress = 0;
   };
   std::vector<Channel> channels_;
+  double given_until_ = 0; // the end of the last block given
   bool finished_ = false;
 };
 
