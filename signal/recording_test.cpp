@@ -237,8 +237,8 @@ double middle_of_block(std::size_t i) {
     }
     seconds += p.t_states / 3500000;
   }
-  const Bytes& block = recording::tap_blocks(source_tape())[i];
-  return seconds - block.size() * 8 * (855 + 1710) / 3500000.0 / 2;
+  const std::size_t bytes = recording::tap_blocks(source_tape())[i].size();
+  return seconds - static_cast<double>(bytes) * 8 * (855 + 1710) / 3500000 / 2;
 }
 
 // The samples, silenced for 400 samples in the middle of the bytes of the
