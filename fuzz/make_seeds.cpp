@@ -1,12 +1,14 @@
 // Writes the seed corpus of the fuzz targets: small tapes made by the tape
-// builders (TAP, TZX, PZX), command lines and naming runs. Usage:
+// builders (TAP, TZX, PZX), command lines, naming runs and recordings. Usage:
 // make_fuzz_seeds CORPUS_DIR
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/pzx_builder.h"
+#include "tests/signal_builder.h"
 #include "tests/tape_builder.h"
 #include "tests/tzx_builder.h"
 
@@ -177,6 +179,47 @@ void naming_seeds(const fs::path& dir) {
                                   {1, 0, 7, 0, 7, 0, 6, 0, 7, 1, 1, 9, 7, 0}}));
 }
 
+// Recordings of a small tape with short pilots, so that they stay small:
+// WAV in several encodings, CSW in each variant (at 350 kHz a CSW byte is
+// about a tenth of a half-wave's T-states), and a direct recording.
+void recording_seeds(const fs::path& dir) {
+  namespace rec = vetrik::recording;
+  const Bytes tape = tape::tape_file("a", {1, 2});
+  rec::SaveOptions save;
+  save.header_pilot = 300;
+  save.data_pilot = 260;
+  save.gap = 0.02;
+  const rec::Signal signal = rec::save_signal(tape, save);
+  const rec::Samples samples = rec::render(signal, 8000);
+  using vetrik::WavEncoding;
+  write(dir / "wav_pcm8", rec::wav({samples}, 8000, WavEncoding::PCM_8));
+  write(dir / "wav_mu_law_extensible",
+        rec::wav({samples}, 8000, WavEncoding::MU_LAW, {true, true}));
+  rec::Samples quiet = samples;
+  rec::scale(quiet, -20);
+  write(dir / "wav_stereo_quiet",
+        rec::wav({rec::Samples(samples.size(), 0.0F), quiet}, 8000,
+                 WavEncoding::PCM_8));
+  write(dir / "csw_v1", rec::csw(signal, 44100, rec::CswVariant::V1_RLE));
+  write(dir / "csw_v2_rle", rec::csw(signal, 350000, rec::CswVariant::V2_RLE));
+  write(dir / "csw_v2_z_rle",
+        rec::csw(signal, 350000, rec::CswVariant::V2_Z_RLE));
+  // One bit a sample, 79 T-states each.
+  Bytes bits;
+  int level = 1;
+  std::size_t n = 0;
+  for (const rec::Piece& p : signal) {
+    level = p.level != 0 ? p.level : level;
+    for (long i = std::lround(p.t_states / 79); i > 0; --i, ++n) {
+      if (n % 8 == 0) {
+        bits.push_back(0);
+      }
+      bits.back() |= static_cast<std::uint8_t>(level > 0 ? 0x80 >> n % 8 : 0);
+    }
+  }
+  write(dir / "direct", bits);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -188,5 +231,6 @@ int main(int argc, char** argv) {
   formats_seeds(root / "formats");
   command_line_seeds(root / "command_line");
   naming_seeds(root / "naming");
+  recording_seeds(root / "recording");
   return 0;
 }

@@ -4,7 +4,7 @@
 # architecture first). Waits for a dpkg lock that another install holds.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev "$@")
+packages=(cmake ninja-build g++ libgtest-dev zlib1g-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -22,7 +22,7 @@ export ASAN_OPTIONS=quarantine_size_mb=8:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 mkdir -p "$build/artifacts" "$build/logs"
-for target in extraction formats command_line naming; do
+for target in extraction formats command_line naming recording; do
   mkdir -p "$build/corpus/$target"
   log=$build/logs/$target.log
   if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" \

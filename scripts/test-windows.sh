@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
-packages=(cmake ninja-build g++-mingw-w64-i686-posix googletest wine wine32:i386)
+packages=(cmake ninja-build g++-mingw-w64-i686-posix googletest libz-mingw-w64-dev
+  wine wine32:i386)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,0 +1,61 @@
+#include "signal/block_chooser.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace vetrik {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+DecodedBlock block(double start, double end, Bytes bytes) {
+  return {std::move(bytes), start, end, false};
+}
+
+std::vector<Bytes> popped(BlockChooser& chooser) {
+  std::vector<Bytes> out;
+  for (DecodedBlock b; chooser.pop(b);) {
+    out.push_back(b.bytes);
+  }
+  return out;
+}
+
+TEST(BlockChooser, OfOverlappingBlocksTheOneThatChecksThenTheLongestIsKept) {
+  const Bytes checks = {0x00, 0x12, 0x12};    // XOR 0
+  const Bytes longer = {0x00, 0x12, 0x13, 4}; // does not check
+  const Bytes shorter = {0x00, 0x12};
+  BlockChooser chooser(3);
+  chooser.add(0, block(100, 200, shorter));
+  chooser.add(1, block(90, 210, longer));
+  chooser.add(2, block(110, 190, checks));
+  chooser.add(0, block(300, 400, longer));
+  chooser.add(1, block(310, 390, shorter));
+  chooser.finish();
+  EXPECT_EQ(popped(chooser), (std::vector<Bytes>{checks, longer}));
+}
+
+TEST(BlockChooser, WaitsForEveryChannelToBeHeardPastABlocksEnd) {
+  BlockChooser chooser(2);
+  chooser.add(0, block(100, 200, {1}));
+  chooser.progress(0, 250);
+  chooser.progress(1, 150); // channel 1 may still bring a block from 150
+  EXPECT_TRUE(popped(chooser).empty());
+  chooser.progress(1, 200);
+  EXPECT_EQ(popped(chooser), std::vector<Bytes>{{1}});
+}
+
+TEST(BlockChooser, StopsWaitingWhenBlocksPileUpAndDropsWhatComesLate) {
+  BlockChooser chooser(2);
+  chooser.progress(1, 0); // channel 1 is inside a long block from 0
+  for (std::uint8_t i = 1; i <= CHOOSER_MOST_WAITING + 1; ++i) {
+    chooser.add(0, block(100.0 * i, 100.0 * i + 50, {i}));
+  }
+  EXPECT_EQ(popped(chooser).size(), 1U);
+  chooser.add(1, block(0, 1000, {9, 9})); // that long block, too late
+  chooser.finish();
+  EXPECT_EQ(popped(chooser).size(), CHOOSER_MOST_WAITING);
+}
+
+} // namespace
+} // namespace vetrik

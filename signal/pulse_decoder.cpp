@@ -1,0 +1,237 @@
+// Blocks from half-waves. Every length is judged against the pilot period the
+// block itself showed, which follows the tape's speed through the block.
+#include "signal/pulse_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace vetrik {
+
+namespace {
+
+// Limits as fractions of the pilot period P.
+inline constexpr double PILOT_TOLERANCE = 0.2; // a tone half-wave: P +- 20%
+inline constexpr double SYNC_LONGEST = 0.6;    // each sync half: 0.31P, 0.34P
+inline constexpr double SYNC_PAIR_SHORTEST = 0.35; // both: 0.65P
+inline constexpr double SYNC_PAIR_LONGEST = 1.0;
+inline constexpr double HALF_SHORTEST = 0.15; // bit halves: 0.39P and 0.79P
+inline constexpr double HALF_LONGEST = 1.1;
+inline constexpr double PAIR_SHORTEST = 0.45; // a 0 bit: 0.79P, a 1: 1.58P
+inline constexpr double PAIR_LONGEST = 1.8;   // two tone half-waves: 2P
+inline constexpr double ZERO_PAIR = 2 * ZERO_HALF_WAVE / PILOT_HALF_WAVE;
+inline constexpr double ONE_PAIR = 2 * ONE_HALF_WAVE / PILOT_HALF_WAVE;
+inline constexpr double ONE_THRESHOLD = (ZERO_PAIR + ONE_PAIR) / 2;
+// A bit's halves are equal; the bits around it may pull the edge between
+// them so far, and noise after a block mostly does not keep to it.
+inline constexpr double HALVES_RATIO = 1.8;
+
+// How fast the period follows the tone and, more slowly, the bits.
+inline constexpr double PILOT_AVERAGING = 16;
+inline constexpr double DATA_AVERAGING = 64;
+
+} // namespace
+
+void PulseDecoder::push(double half_wave) {
+  if (!(half_wave >= 0)) {
+    half_wave = 0;
+  }
+  switch (state_) {
+  case State::SEARCH:
+    search(half_wave);
+    break;
+  case State::PILOT:
+    pilot(half_wave);
+    break;
+  case State::SYNC:
+    sync(half_wave);
+    break;
+  case State::DATA:
+    data(half_wave);
+    break;
+  }
+  now_ += half_wave;
+}
+
+void PulseDecoder::push(std::span<const double> half_waves) {
+  for (double h : half_waves) {
+    push(h);
+  }
+}
+
+bool PulseDecoder::fits_pilot(double h) const {
+  return std::fabs(h - period_) <= PILOT_TOLERANCE * period_;
+}
+
+void PulseDecoder::search(double h) {
+  const bool candidate = h >= PILOT_SHORTEST && h <= PILOT_LONGEST;
+  if (!candidate || (run_ > 0 && !fits_pilot(h))) {
+    run_ = 0;
+  }
+  if (!candidate) {
+    return;
+  }
+  if (run_ == 0) {
+    period_ = h;
+    run_start_ = now_;
+  } else {
+    period_ += (h - period_) / PILOT_AVERAGING;
+  }
+  if (++run_ >= PILOT_MIN_HALF_WAVES) {
+    state_ = State::PILOT;
+  }
+}
+
+void PulseDecoder::pilot(double h) {
+  if (fits_pilot(h)) {
+    period_ += (h - period_) / PILOT_AVERAGING;
+  } else if (h <= SYNC_LONGEST * period_) {
+    sync1_ = h;
+    state_ = State::SYNC;
+  } else {
+    state_ = State::SEARCH;
+    run_ = 0;
+    search(h);
+  }
+}
+
+void PulseDecoder::sync(double h) {
+  const double both = sync1_ + h;
+  if (h <= SYNC_LONGEST * period_ && both >= SYNC_PAIR_SHORTEST * period_ &&
+      both <= SYNC_PAIR_LONGEST * period_) {
+    state_ = State::DATA;
+    first_half_ = 0;
+    byte_ = 0;
+    bits_ = 0;
+  } else if (fits_pilot(h)) {
+    state_ = State::PILOT; // a glitch in the tone, not a sync
+  } else {
+    state_ = State::SEARCH;
+    run_ = 0;
+    search(h);
+  }
+}
+
+void PulseDecoder::data(double h) {
+  const bool half = h >= HALF_SHORTEST * period_ && h <= HALF_LONGEST * period_;
+  if (first_half_ == 0 && half) {
+    first_half_ = h;
+    return;
+  }
+  const double first = first_half_;
+  first_half_ = 0;
+  const double pair = first + h;
+  // The two halves together tell the bit best, as the edge between them may
+  // be pulled either way; each alone, doubled, should tell the same.
+  const bool one = pair >= ONE_THRESHOLD * period_;
+  const bool first_alone = 2 * first >= ONE_THRESHOLD * period_;
+  const bool second_alone = 2 * h >= ONE_THRESHOLD * period_;
+  const bool alike = h <= HALVES_RATIO * first && first <= HALVES_RATIO * h;
+  if (first > 0 && half && pair >= PAIR_SHORTEST * period_ &&
+      pair <= PAIR_LONGEST * period_ &&
+      (alike || (first_alone == one && second_alone == one))) {
+    period_ += (pair / (one ? ONE_PAIR : ZERO_PAIR) - period_) / DATA_AVERAGING;
+    // If this is the block's last bit, its second half may have run on into
+    // what follows or been cut by the end: then its first half tells.
+    add_bit(one, now_ + h, first_alone != one);
+    return;
+  }
+  // The bits stop here. Before the first whole byte, a tone that goes on
+  // means the sync was a glitch in it.
+  if (bytes_.empty() && fits_pilot(h)) {
+    state_ = State::PILOT;
+    return;
+  }
+  if (first > 0) {
+    add_bit(first_alone, now_ + first, false);
+  }
+  end_block();
+  search(h);
+}
+
+void PulseDecoder::add_bit(bool one, double end, bool doubt) {
+  byte_ = (byte_ << 1) | (one ? 1U : 0U);
+  if (++bits_ < 8) {
+    return;
+  }
+  last_byte_doubt_ = doubt;
+  if (bytes_.size() < MAX_BLOCK_SIZE) {
+    bytes_.push_back(static_cast<std::uint8_t>(byte_));
+  } else {
+    cut_ = true;
+  }
+  byte_ = 0;
+  bits_ = 0;
+  byte_end_ = end;
+}
+
+void PulseDecoder::end_block() {
+  if (last_byte_doubt_ && !cut_) {
+    // The block ends after the bit that completed its last byte (or a few
+    // more that make no byte): that bit's first half tells it.
+    bytes_.back() ^= 1;
+  }
+  last_byte_doubt_ = false;
+  if (!bytes_.empty()) {
+    done_.push_back({std::move(bytes_), run_start_, byte_end_, cut_});
+    bytes_ = {};
+  }
+  cut_ = false;
+  state_ = State::SEARCH;
+  run_ = 0;
+  first_half_ = 0;
+}
+
+void PulseDecoder::finish() {
+  if (state_ == State::DATA) {
+    end_block();
+  }
+  state_ = State::SEARCH;
+  run_ = 0;
+}
+
+bool PulseDecoder::pop(DecodedBlock& block) {
+  if (done_.empty()) {
+    return false;
+  }
+  block = std::move(done_.front());
+  done_.pop_front();
+  return true;
+}
+
+void PulseJoiner::add(bool level, double t_states) {
+  if (!(t_states > 0)) {
+    return;
+  }
+  if (pending_ > 0 && level != level_) {
+    decoder_.push(pending_);
+    pending_ = 0;
+  }
+  level_ = level;
+  pending_ += t_states;
+}
+
+void PulseJoiner::finish() {
+  if (pending_ > 0) {
+    decoder_.push(pending_);
+  }
+  pending_ = 0;
+}
+
+void add_direct_recording(PulseJoiner& joiner,
+                          std::span<const std::uint8_t> bytes, std::size_t bits,
+                          double t_states) {
+  bits = std::min(bits, bytes.size() * 8);
+  for (std::size_t i = 0; i < bits;) {
+    const std::uint8_t byte = bytes[i / 8];
+    if (i % 8 == 0 && bits - i >= 8 && (byte == 0 || byte == 0xFF)) {
+      joiner.add(byte != 0, 8 * t_states); // a byte of one level at once
+      i += 8;
+      continue;
+    }
+    joiner.add(((byte >> (7 - i % 8)) & 1) != 0, t_states);
+    ++i;
+  }
+}
+
+} // namespace vetrik

@@ -1,0 +1,120 @@
+// Finds the blocks of the ROM's save routine in a stream of half-wave
+// durations: a pilot tone, two short sync half-waves, then each bit as two
+// equal half-waves, most significant bit first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <vector>
+
+namespace vetrik {
+
+// The ROM's timing, in T-states of the 3.5 MHz clock.
+inline constexpr double T_STATES_PER_SECOND = 3500000.0;
+inline constexpr double PILOT_HALF_WAVE = 2168;
+inline constexpr double SYNC1_HALF_WAVE = 667;
+inline constexpr double SYNC2_HALF_WAVE = 735;
+inline constexpr double ZERO_HALF_WAVE = 855;
+inline constexpr double ONE_HALF_WAVE = 1710;
+
+// Half-waves outside this range never start a pilot tone: tape speed from
+// about 35% slow to 55% fast.
+inline constexpr double PILOT_SHORTEST = 1400;
+inline constexpr double PILOT_LONGEST = 3300;
+// Half-waves of a steady tone before it counts as a pilot.
+inline constexpr std::size_t PILOT_MIN_HALF_WAVES = 256;
+
+// The most bytes a block can keep: its length must fit a TAP length word.
+inline constexpr std::size_t MAX_BLOCK_SIZE = 65535;
+
+struct DecodedBlock {
+  std::vector<std::uint8_t> bytes; // whole bytes only, 1 to MAX_BLOCK_SIZE
+  double start = 0; // T-states from the signal's start to the pilot tone
+  double end = 0;   // ... to the end of the last whole byte
+  // The block went on past MAX_BLOCK_SIZE bytes: the rest of its bits were
+  // read and dropped.
+  bool cut = false;
+};
+
+class PulseDecoder {
+public:
+  // Takes the next half-wave of the signal, in T-states (0 or more).
+  void push(double half_wave);
+  void push(std::span<const double> half_waves);
+
+  // Ends the signal: a block running up to its last half-wave is complete.
+  // Further pushes start a new signal at the end of this one.
+  void finish();
+
+  // Moves the oldest completed block into block. Returns false when none is
+  // waiting.
+  bool pop(DecodedBlock& block);
+
+  // T-states from the signal's start to the end of the last half-wave.
+  double now() const { return now_; }
+
+  // Whether a tone or a block is under way; if so, busy_since() is where it
+  // began, and no later block can start before it.
+  bool busy() const { return state_ != State::SEARCH || run_ > 0; }
+  double busy_since() const { return run_start_; }
+
+private:
+  enum class State { SEARCH, PILOT, SYNC, DATA };
+
+  void search(double h);
+  void pilot(double h);
+  void sync(double h);
+  void data(double h);
+  void add_bit(bool one, double end, bool doubt);
+  void end_block();
+  bool fits_pilot(double h) const;
+
+  State state_ = State::SEARCH;
+  double now_ = 0;
+  double period_ = 0; // the pilot half-wave, as the block showed it
+  std::size_t run_ = 0;
+  double run_start_ = 0;
+  double sync1_ = 0;
+  double first_half_ = 0; // the first half of a bit, 0 when none waits
+  // The bit that completed the last byte: its first half alone tells the
+  // other value than both halves did.
+  bool last_byte_doubt_ = false;
+  std::vector<std::uint8_t> bytes_;
+  std::uint32_t byte_ = 0; // bits of the byte so far, behind a leading 1
+  std::size_t bits_ = 0;
+  double byte_end_ = 0;
+  bool cut_ = false;
+  std::deque<DecodedBlock> done_;
+};
+
+// Turns a two-level signal given in pieces (a level for a time) into
+// half-waves for a decoder: pieces of one level join into one half-wave, and
+// pieces of no length change nothing. For direct recordings, CSW runs and
+// pulse lists; a signal stored in several blocks, split anywhere, goes
+// through one joiner and one decoder.
+class PulseJoiner {
+public:
+  explicit PulseJoiner(PulseDecoder& decoder) : decoder_(decoder) {}
+
+  // The signal stays at level for t_states more (0 or less: no change).
+  void add(bool level, double t_states);
+
+  // Passes on the last half-wave; call before the decoder's finish().
+  void finish();
+
+private:
+  PulseDecoder& decoder_;
+  bool level_ = false;
+  double pending_ = 0;
+};
+
+// Adds bits samples of a direct recording (one bit a sample, most
+// significant first, 1 the high level), each t_states long; bits past the end
+// of bytes are not there and add nothing.
+void add_direct_recording(PulseJoiner& joiner,
+                          std::span<const std::uint8_t> bytes, std::size_t bits,
+                          double t_states);
+
+} // namespace vetrik

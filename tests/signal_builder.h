@@ -1,0 +1,99 @@
+// Recordings of tapes, made in code for the tests, the fuzz seeds and the
+// benchmark: a TAP image as the ROM's save routine would play it, turned
+// into samples at a rate, damaged on purpose with a seeded generator, and
+// written as WAV or CSW.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "signal/wav_reader.h"
+#include "tests/tape_builder.h"
+
+namespace vetrik::recording {
+
+using tape::Bytes;
+using Samples = std::vector<float>;
+
+// A level held for a time: +1 high, -1 low, 0 no signal (the middle).
+struct Piece {
+  double t_states = 0;
+  int level = 0;
+};
+using Signal = std::vector<Piece>;
+
+struct SaveOptions {
+  std::size_t header_pilot = 8063; // pilot half-waves before a header block
+  std::size_t data_pilot = 3223;   // and before any other (flag 128 or more)
+  double lead_in = 0;              // seconds of no signal before the first
+  double gap = 1;                  // between blocks
+  double tail = 0;                 // after the last
+  bool first_high = true;          // the level of the first half-wave
+};
+
+// The blocks of a TAP image, each from its flag byte to its checksum.
+std::vector<Bytes> tap_blocks(const Bytes& tap);
+
+// The signal of each block of tap in turn: pilot, two sync half-waves, two
+// equal half-waves a bit, most significant first; gaps of no signal.
+Signal save_signal(const Bytes& tap, const SaveOptions& options = {});
+
+// How the tape moved past the head: durations are divided by the speed,
+// which starts at factor, changes by drift over the whole signal, and swings
+// by wow and flutter (fractions of it) at their frequencies.
+struct Speed {
+  double factor = 1;
+  double drift = 0;
+  double wow = 0;
+  double wow_hz = 0.7;
+  double flutter = 0;
+  double flutter_hz = 11;
+};
+
+// Seconds of signal at speed.
+double duration(const Signal& signal, const Speed& speed = {});
+
+// The signal as samples at rate, amplitude 1: each sample is the mean level
+// over its time, so the last sample holds the end of the last half-wave.
+Samples render(const Signal& signal, double rate, const Speed& speed = {});
+
+// Damage, in place. Noise is Gaussian with the given ratio of a full-swing
+// square wave's power (amplitude squared) to the noise power.
+void add_noise(Samples& samples, double amplitude, double snr_db,
+               std::uint32_t seed);
+void low_pass(Samples& samples, double rate, double hz);  // 4th order
+void high_pass(Samples& samples, double rate, double hz); // AC coupling
+void scale(Samples& samples, double db);
+void clip(Samples& samples, double limit);
+void offset(Samples& samples, double dc);
+void invert(Samples& samples);
+// To another rate by linear interpolation, low-passed first at 0.45 times
+// the new rate when going down.
+Samples resample(const Samples& samples, double from, double to);
+
+struct WavLayout {
+  bool extensible = false;   // the 40-byte fmt with a sub-format
+  bool extra_chunks = false; // LIST of odd size (padded), fact, bext
+};
+
+// A WAV image of channels (equal lengths), samples clipped to -1 .. 1.
+Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
+          WavEncoding encoding, const WavLayout& layout = {});
+
+enum class CswVariant { V1_RLE, V2_RLE, V2_Z_RLE };
+
+// A CSW image of signal at rate; no signal keeps the last level. With
+// break_at below 1, Z-RLE data breaks after that share of its RLE bytes.
+Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
+          const Speed& speed = {}, double break_at = 1);
+
+// bytes as a zlib stream; with at below bytes.size(), the stream holds only
+// the first at bytes, then a byte no stream may hold there (a block of the
+// reserved type), so that inflating them fails.
+Bytes deflated(const Bytes& bytes, std::size_t at = SIZE_MAX);
+
+// G.711 compression of a 16-bit sample, as a writer does it.
+std::uint8_t a_law(int sample);
+std::uint8_t mu_law(int sample);
+
+} // namespace vetrik::recording
