@@ -59,6 +59,12 @@ void PulseDecoder::push(std::span<const double> half_waves) {
   }
 }
 
+void PulseDecoder::push(double half_wave, std::uint64_t times) {
+  for (; times > 0; --times) {
+    push(half_wave);
+  }
+}
+
 bool PulseDecoder::fits_pilot(double h) const {
   return std::fabs(h - period_) <= PILOT_TOLERANCE * period_;
 }
@@ -209,6 +215,22 @@ void PulseJoiner::add(bool level, double t_states) {
   }
   level_ = level;
   pending_ += t_states;
+}
+
+void PulseJoiner::add_alternating(bool level, double t_states,
+                                  std::uint64_t count) {
+  if (!(t_states > 0) || count == 0) {
+    return;
+  }
+  add(level, t_states);
+  if (count == 1) {
+    return;
+  }
+  // Each piece but the first and the last is a half-wave of its own.
+  decoder_.push(pending_);
+  decoder_.push(t_states, count - 2);
+  level_ = (count % 2 == 0) ? !level : level;
+  pending_ = t_states;
 }
 
 void PulseJoiner::finish() {

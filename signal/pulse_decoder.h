@@ -43,6 +43,8 @@ public:
   // Takes the next half-wave of the signal, in T-states (0 or more).
   void push(double half_wave);
   void push(std::span<const double> half_waves);
+  // Takes times equal half-waves, with the same result as one at a time.
+  void push(double half_wave, std::uint64_t times);
 
   // Ends the signal: a block running up to its last half-wave is complete.
   // Further pushes start a new signal at the end of this one.
@@ -100,6 +102,10 @@ public:
 
   // The signal stays at level for t_states more (0 or less: no change).
   void add(bool level, double t_states);
+
+  // count pieces of t_states each, the first at level and each next one at
+  // the other level: a repeated pulse of a pulse list.
+  void add_alternating(bool level, double t_states, std::uint64_t count);
 
   // Passes on the last half-wave; call before the decoder's finish().
   void finish();
