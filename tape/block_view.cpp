@@ -35,6 +35,7 @@ void BlockView::start_gathered_block(std::int32_t size) {
 }
 
 void BlockView::start_from(ImageInput& source, std::int32_t size) {
+  block_seen_ = true;
   length_ = {static_cast<std::uint8_t>(size & 0xFF),
              static_cast<std::uint8_t>(size >> 8)};
   length_left_ = 2;
@@ -46,6 +47,57 @@ void BlockView::end_view(std::string_view message, std::string_view block) {
   ended_ = true;
   problem_ = message;
   problem_ += block;
+  if (problem_.empty() && signal_seen_ && !block_seen_) {
+    problem_ = NO_BLOCKS_FOUND;
+  }
+}
+
+BlockView::SignalStep BlockView::signal_step() {
+  if (signal_.pop(gathered_)) {
+    start_gathered_block(static_cast<std::int32_t>(gathered_.size()));
+    return SignalStep::DONE;
+  }
+  if (!signal_problem_.empty()) {
+    end_view(signal_problem_);
+    return SignalStep::DONE;
+  }
+  if (!signal_.feeding()) {
+    return SignalStep::IDLE;
+  }
+  // A block cut by the image or broken ends the view where the blocks
+  // decoded before it end; a block under way there is lost.
+  switch (signal_.feed()) {
+  case SignalRun::Feed::TRUNCATED:
+    signal_problem_ = std::string(TRUNCATED_BLOCK) + signal_block_;
+    break;
+  case SignalRun::Feed::DAMAGED:
+    signal_problem_ = std::string(DAMAGED_BLOCK) + signal_block_;
+    break;
+  case SignalRun::Feed::MORE:
+  case SignalRun::Feed::DONE:
+    break;
+  }
+  return SignalStep::AGAIN;
+}
+
+void BlockView::signal_block_started(std::string name) {
+  signal_block_ = std::move(name);
+  signal_seen_ = true;
+}
+
+bool BlockView::end_signal() {
+  if (!signal_.active()) {
+    return false;
+  }
+  signal_.end();
+  return true;
+}
+
+void BlockView::end_view_after_signal(std::string_view message,
+                                      std::string_view block) {
+  end_signal();
+  signal_problem_ = message;
+  signal_problem_ += block;
 }
 
 bool BlockView::take(std::uint8_t* destination, std::int32_t n) {

@@ -11,12 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "signal/pulse_decoder.h"
+#include "tape/signal_run.h"
 #include "tape/tape_view.h"
 
 namespace vetrik {
-
-// A data block's length must fit the view's 16-bit length word.
-inline constexpr std::int32_t MAX_BLOCK_SIZE = 0xFFFF;
 
 // The problems of a container, each followed by the block's name.
 inline constexpr std::string_view TRUNCATED_BLOCK = "truncated block ";
@@ -45,8 +44,29 @@ protected:
   // The next data block: the size bytes gather last kept.
   void start_gathered_block(std::int32_t size);
   // Ends the view: at the image's end when message is empty, else at a bad
-  // block, with message + block as its problem.
+  // block, with message + block as its problem. An image that held signal
+  // blocks but gave no block at all ends with NO_BLOCKS_FOUND.
   void end_view(std::string_view message = {}, std::string_view block = {});
+
+  // What a signal run does before the reader goes on with the image's next
+  // block.
+  enum class SignalStep {
+    DONE,  // a block decoded from the signal started, or the view ended
+    AGAIN, // some of a signal block was read: take the next step
+    IDLE   // nothing to do: the reader reads its next block
+  };
+  SignalStep signal_step();
+  // Starts reading a signal block of the run; name is its name in messages.
+  // The reader has started it in signal_ first.
+  void signal_block_started(std::string name);
+  // Ends a signal run that is under way, so that a block running up to its
+  // end is complete, and returns true; false when no run is under way.
+  bool end_signal();
+  // Ends a signal run that is under way, then the view at a bad block, once
+  // the blocks decoded before it are given.
+  void end_view_after_signal(std::string_view message, std::string_view block);
+
+  SignalRun signal_{image_};
 
   // Reads n bytes of the image into destination; false when it ends first.
   bool take(std::uint8_t* destination, std::int32_t n);
@@ -62,6 +82,14 @@ private:
   // The next data block: size bytes from source, which delivers them all
   // unless the image ends.
   void start_from(ImageInput& source, std::int32_t size);
+
+  // The blocks of a signal run: its problem, which ends the view once the
+  // blocks decoded before it are given, and the name of the block being
+  // read.
+  std::string signal_problem_;
+  std::string signal_block_;
+  bool signal_seen_ = false;
+  bool block_seen_ = false;
 
   // The current data block: what is left of its length word and its bytes.
   std::array<std::uint8_t, 2> length_{};

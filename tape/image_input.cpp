@@ -49,4 +49,24 @@ std::int32_t PrefixedInput::read(std::uint8_t* destination, std::int32_t n) {
   return replay + got;
 }
 
+std::int32_t LimitedInput::read(std::uint8_t* destination, std::int32_t n) {
+  const auto want = static_cast<std::int32_t>(
+      std::min<std::uint64_t>(left_, static_cast<std::uint64_t>(std::max(n, 0))));
+  if (want == 0) {
+    return 0;
+  }
+  const std::int32_t got = whole_.read(destination, want);
+  left_ -= static_cast<std::uint64_t>(std::max(got, 0));
+  cut_short_ = cut_short_ || got < want;
+  return got;
+}
+
+bool LimitedInput::skip_rest() {
+  std::array<std::uint8_t, 4096> scratch{};
+  while (left_ > 0 && !cut_short_) {
+    read(scratch.data(), static_cast<std::int32_t>(scratch.size()));
+  }
+  return !cut_short_;
+}
+
 } // namespace vetrik

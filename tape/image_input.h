@@ -44,7 +44,8 @@ private:
 // error ends the image where it struck, as if it had been cut there.
 class PrefixedInput final : public ImageInput {
 public:
-  static constexpr std::size_t MOST_LOOKED_AT = 8;
+  // Enough to tell every format: a CSW signature is the longest.
+  static constexpr std::size_t MOST_LOOKED_AT = 23;
 
   // looked_at: at most MOST_LOOKED_AT bytes; fewer means the image ended.
   PrefixedInput(ImageInput& rest, std::span<const std::uint8_t> looked_at);
@@ -56,6 +57,35 @@ private:
   std::size_t size_ = 0;
   std::size_t at_ = 0;
   bool ended_ = false;
+};
+
+// At most a given number of bytes of another input: a block inside the
+// image, read as an image of its own.
+class LimitedInput final : public ImageInput {
+public:
+  explicit LimitedInput(ImageInput& whole) : whole_(whole) {}
+
+  // From here on, at most size bytes.
+  void limit(std::uint64_t size) {
+    left_ = size;
+    cut_short_ = false;
+  }
+
+  std::int32_t read(std::uint8_t* destination, std::int32_t n) override;
+
+  // Reads past what is left of the limit; false when the input ends first.
+  bool skip_rest();
+
+  // Whether the input ended before the limit did.
+  bool cut_short() const { return cut_short_; }
+
+  // Bytes the limit still allows.
+  std::uint64_t left() const { return left_; }
+
+private:
+  ImageInput& whole_;
+  std::uint64_t left_ = 0;
+  bool cut_short_ = false;
 };
 
 } // namespace vetrik

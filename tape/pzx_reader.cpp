@@ -18,6 +18,7 @@ inline constexpr std::uint32_t VERSION_SIZE = 1 + 1;
 inline constexpr std::uint64_t DATA_FIELDS = 4 + 2 + 1 + 1;
 inline constexpr std::uint32_t LEVEL_BIT = 0x80000000U;
 inline constexpr std::array<std::uint8_t, 4> DATA_TAG = {'D', 'A', 'T', 'A'};
+inline constexpr std::array<std::uint8_t, 4> PULS_TAG = {'P', 'U', 'L', 'S'};
 
 // A tag as messages show it: its bytes rendered like name bytes.
 std::string block_name(PzxReader::Tag tag) {
@@ -32,19 +33,43 @@ std::string block_name(PzxReader::Tag tag) {
 
 void PzxReader::next_block() {
   for (;;) {
-    std::array<std::uint8_t, BLOCK_HEAD_SIZE> head{};
-    const std::int32_t got = image_.read(head.data(), BLOCK_HEAD_SIZE);
+    const SignalStep step = signal_step();
+    if (step == SignalStep::DONE) {
+      return;
+    }
+    if (step == SignalStep::AGAIN) {
+      continue;
+    }
+    std::array<std::uint8_t, BLOCK_HEAD_SIZE>& head = head_;
+    std::int32_t got = 0;
+    if (head_held_) {
+      got = *head_held_;
+      head_held_.reset();
+    } else {
+      got = image_.read(head.data(), BLOCK_HEAD_SIZE);
+    }
+    const Tag tag(head.data(), std::min<std::size_t>(got, 4));
+    const bool pulses = got == BLOCK_HEAD_SIZE && header_read_ &&
+                        std::equal(PULS_TAG.begin(), PULS_TAG.end(), head.begin());
+    // Any block but a pulse list ends a signal run, and so does the end:
+    // the run's last blocks come first.
+    if (!pulses && end_signal()) {
+      head_held_ = got;
+      continue;
+    }
     if (got == 0) {
       end_view();
       return;
     }
-    const Tag tag(head.data(), std::min<std::size_t>(got, 4));
     if (got < BLOCK_HEAD_SIZE) {
       end_view(TRUNCATED_BLOCK, block_name(tag));
       return;
     }
     const std::uint32_t size = little_endian(&head[4], 4);
-    if (!header_read_) {
+    if (pulses) {
+      signal_.start_pulses(size);
+      signal_block_started(block_name(tag));
+    } else if (!header_read_) {
       header_read_ = true;
       if (!read_header(size, tag)) {
         return;

@@ -1,9 +1,10 @@
 // PZX images: blocks of a 4-byte tag, a 32-bit size and that many bytes,
-// the first a PZXT header. The data blocks are DATA; every other block is
-// stepped over by its size.
+// the first a PZXT header. The data blocks are DATA; pulse lists (PULS) are
+// decoded into data blocks; every other block is stepped over by its size.
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "tape/block_view.h"
 
@@ -30,6 +31,11 @@ private:
   void read_data(std::uint32_t size, Tag tag);
 
   bool header_read_ = false;
+  // The last block's tag and size, as far as the image held them; and,
+  // when they ended a signal run and are still to be read on from, how many
+  // bytes of them there are.
+  std::array<std::uint8_t, 8> head_{};
+  std::optional<std::int32_t> head_held_;
 };
 
 } // namespace vetrik

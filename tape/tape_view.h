@@ -7,10 +7,15 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "tape/image_input.h"
 
 namespace vetrik {
+
+// The problem of an image with recorded signal in which no block at all was
+// found.
+inline constexpr std::string_view NO_BLOCKS_FOUND = "no blocks found";
 
 class TapeView {
 public:
@@ -48,8 +53,10 @@ private:
 };
 
 // Reads the first bytes of image and opens the view for its format: TZX when
-// they are "ZXTape!" and 0x1A, PZX when they are "PZXT", TAP otherwise (the
-// bytes looked at are then still its first). image must outlive the view.
+// they are "ZXTape!" and 0x1A, PZX when they are "PZXT", a recording for a
+// WAV ("RIFF", then "WAVE" at offset 8) or a CSW ("Compressed Square Wave"
+// and 0x1A), TAP otherwise (the bytes looked at are then still its first).
+// image must outlive the view.
 std::unique_ptr<TapeView> open_tape_view(ImageInput& image);
 
 } // namespace vetrik

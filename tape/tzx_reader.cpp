@@ -14,7 +14,7 @@ inline constexpr std::int32_t TZX_HEADER_SIZE = 8 + 1 + 1;
 enum class Kind : std::uint8_t {
   STEP,        // no bytes for the view: read past it
   DATA,        // its bytes as stored are a data block
-  RECORDING,   // its bytes are a signal that cannot be read back
+  RECORDING,   // its bytes are a signal, decoded by the signal run
   GENERALIZED, // 0x19: a data block when its symbols are bits
 };
 
@@ -35,6 +35,10 @@ inline constexpr std::size_t MOST_FIXED = 16 + 4;
 // per pilot symbol 1 + pilot alphabet 1 + data symbol count 4 + pulses per
 // data symbol 1 + data alphabet 1.
 inline constexpr std::uint64_t GENERALIZED_FIELDS = 2 + 4 + 1 + 1 + 4 + 1 + 1;
+
+// 0x18's fields after its length: pause 2 + sample rate 3 + compression 1 +
+// stored pulses 4, then the CSW data.
+inline constexpr std::uint64_t CSW_FIELDS = 2 + 3 + 1 + 4;
 
 Layout layout_of(std::uint8_t id) {
   switch (id) {
@@ -95,6 +99,14 @@ std::string block_name(std::uint8_t id) {
 
 } // namespace
 
+namespace {
+
+bool is_recording(std::uint8_t id) {
+  return id == 0x15 || id == 0x18;
+}
+
+} // namespace
+
 void TzxReader::next_block() {
   if (!header_read_) {
     header_read_ = true;
@@ -103,10 +115,29 @@ void TzxReader::next_block() {
     }
   }
   for (;;) {
-    std::uint8_t id = 0;
-    if (!take(&id, 1)) {
-      end_view();
+    const SignalStep step = signal_step();
+    if (step == SignalStep::DONE) {
       return;
+    }
+    if (step == SignalStep::AGAIN) {
+      continue;
+    }
+    std::uint8_t id = 0;
+    if (held_id_) {
+      id = *held_id_;
+      held_id_.reset();
+    } else if (!take(&id, 1)) {
+      // The image's end ends a signal run too; its last blocks come first.
+      if (!end_signal()) {
+        end_view();
+        return;
+      }
+      continue;
+    }
+    // Any block but a recording ends a signal run.
+    if (!is_recording(id) && end_signal()) {
+      held_id_ = id;
+      continue;
     }
     if (read_block(id)) {
       return;
@@ -131,7 +162,7 @@ bool TzxReader::read_block(std::uint8_t id) {
   const Layout layout = layout_of(id);
   std::array<std::uint8_t, MOST_FIXED> fixed{};
   if (!take(fixed.data(), layout.fixed)) {
-    end_view(TRUNCATED_BLOCK, block_name(id));
+    end_view_after_signal(TRUNCATED_BLOCK, block_name(id));
     return true;
   }
   const std::uint64_t length =
@@ -152,8 +183,7 @@ bool TzxReader::read_block(std::uint8_t id) {
     }
     return true;
   case Kind::RECORDING:
-    end_view(skip(length) ? CANNOT_DECODE : TRUNCATED_BLOCK, block_name(id));
-    return true;
+    return read_recording(id, fixed.data(), length);
   case Kind::GENERALIZED:
     return read_generalized(length);
   }
@@ -208,6 +238,38 @@ bool TzxReader::read_generalized(std::uint64_t length) {
   }
   start_gathered_block(static_cast<std::int32_t>(data_size));
   return true;
+}
+
+bool TzxReader::read_recording(std::uint8_t id, const std::uint8_t* fixed,
+                               std::uint64_t length) {
+  if (id == 0x15) {
+    // T-states a sample 2, pause 2, used bits in the last byte 1.
+    signal_.start_direct(length, fixed[4], little_endian(fixed, 2));
+    signal_block_started(block_name(id));
+    return false;
+  }
+  std::array<std::uint8_t, CSW_FIELDS> f{};
+  const std::uint64_t present = std::min(length, CSW_FIELDS);
+  if (!take(f.data(), static_cast<std::int32_t>(present))) {
+    end_view_after_signal(TRUNCATED_BLOCK, block_name(id));
+    return true;
+  }
+  const std::uint32_t rate = little_endian(&f[2], 3);
+  const std::uint8_t compression = f[5];
+  std::string_view fault;
+  if (length < CSW_FIELDS || rate == 0) {
+    fault = DAMAGED_BLOCK;
+  } else if (compression != CSW_RLE && compression != CSW_Z_RLE) {
+    fault = CANNOT_DECODE;
+  }
+  if (!fault.empty()) {
+    end_view_after_signal(skip(length - present) ? fault : TRUNCATED_BLOCK,
+                          block_name(id));
+    return true;
+  }
+  signal_.start_csw(length - CSW_FIELDS, rate, compression);
+  signal_block_started(block_name(id));
+  return false;
 }
 
 } // namespace vetrik

@@ -124,7 +124,14 @@ std::vector<BadBlock> problems() {
   Bytes huge_pure = tzx_pure_data(BLOCKS[2]);
   huge_pure[10] = 0x12;
   const Bytes recording = {0x15, 0x4F, 0, 0, 0, 8, 3, 0, 0, 1, 2, 3};
-  const Bytes csw = tzx_block_with_length(0x18, pattern(30, 6));
+  // Pause, a rate of 44100, compression 3, pulses, then data.
+  const Bytes csw = tzx_block_with_length(
+      0x18, {0, 0, 0x44, 0xAC, 0, 3, 0, 0, 0, 0, 1, 2, 3, 4});
+  Bytes no_rate = csw;
+  no_rate[7] = no_rate[8] = 0;
+  Bytes broken = csw;
+  broken[10] = 2; // Z-RLE, of bytes that are no zlib stream
+  const Bytes fieldless = tzx_block_with_length(0x18, {0, 0, 0x44, 0xAC, 0});
   const Bytes sound = generalized_of_length(FIXED + PILOT + DATA_TABLE + 3);
   Bytes short_length = tzx_block_with_length(0x4B, pattern(4, 7));
   set_dword(short_length, 1, 0xFFFFFFFF);
@@ -138,10 +145,13 @@ std::vector<BadBlock> problems() {
       {"0x11 too long", huge_turbo, "cannot decode block 0x11"},
       {"0x11 too long, cut", cut(huge_turbo, 30), "cannot decode block 0x11"},
       {"0x14 too long", huge_pure, "cannot decode block 0x14"},
-      {"0x15", recording, "cannot decode block 0x15"},
       {"0x15 cut", cut(recording, 11), "truncated block 0x15"},
-      {"0x18", csw, "cannot decode block 0x18"},
-      {"0x18 cut", cut(csw, 34), "truncated block 0x18"},
+      {"0x15 cut in its fields", cut(recording, 7), "truncated block 0x15"},
+      {"0x18 of compression 3", csw, "cannot decode block 0x18"},
+      {"0x18 of compression 3, cut", cut(csw, 16), "truncated block 0x18"},
+      {"0x18 of rate 0", no_rate, "damaged block 0x18"},
+      {"0x18 too short for its fields", fieldless, "damaged block 0x18"},
+      {"0x18 of a broken Z-RLE stream", broken, "damaged block 0x18"},
       {"0x19 cut in its length", cut(sound, 4), "truncated block 0x19"},
       {"0x19 cut", cut(sound, sound.size() - 1), "truncated block 0x19"},
       {"0x19 too short for its fields", generalized_of_length(FIXED - 1),

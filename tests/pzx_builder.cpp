@@ -1,6 +1,8 @@
 // PZX images for tests.
 #include "tests/pzx_builder.h"
 
+#include <cmath>
+
 namespace vetrik::tape {
 
 namespace {
@@ -78,6 +80,38 @@ Bytes pzx_from_tap(const Bytes& tap, const Bytes& between) {
   }
   append(out, between);
   return out;
+}
+
+Bytes pzx_pulses(const std::vector<double>& t_states, bool first_high) {
+  Bytes body;
+  const auto word = [&body](std::uint32_t w) {
+    body.push_back(static_cast<std::uint8_t>(w & 0xFF));
+    body.push_back(static_cast<std::uint8_t>(w >> 8));
+  };
+  // A block starts low: a pulse of no length turns it high first.
+  if (first_high) {
+    word(0);
+  }
+  for (std::size_t i = 0; i < t_states.size();) {
+    const auto duration = static_cast<std::uint32_t>(std::llround(t_states[i]));
+    std::size_t count = 1;
+    while (i + count < t_states.size() && count < 0x7FFF &&
+           std::llround(t_states[i + count]) == duration) {
+      ++count;
+    }
+    // A long duration is only ever read after a count.
+    if (count > 1 || duration >= 0x8000) {
+      word(0x8000 | static_cast<std::uint32_t>(count));
+    }
+    if (duration >= 0x8000) {
+      word(0x8000 | (duration >> 16));
+      word(duration & 0xFFFF);
+    } else {
+      word(duration);
+    }
+    i += count;
+  }
+  return pzx_block("PULS", body);
 }
 
 } // namespace vetrik::tape

@@ -33,6 +33,11 @@ struct PzxData {
 Bytes pzx_data(const PzxData& block);
 Bytes pzx_data(const Bytes& bytes);
 
+// A pulse list (PULS) of pulses of these T-states, alternating levels, the
+// first high when first_high (after a pulse of no length); equal pulses in
+// a row are stored once with a count.
+Bytes pzx_pulses(const std::vector<double>& t_states, bool first_high);
+
 // One block of every kind that carries no bytes for the view.
 std::vector<Bytes> pzx_byteless_blocks();
 

@@ -444,6 +444,62 @@ Bytes deflated(const Bytes& bytes, std::size_t at) {
   return out;
 }
 
+Levels levels(const Signal& signal) {
+  Levels out;
+  int level = 0;
+  for (const Piece& p : signal) {
+    const int now = p.level != 0 ? p.level : (level != 0 ? level : -1);
+    if (out.t_states.empty() || now != level) {
+      if (out.t_states.empty()) {
+        out.first_high = now > 0;
+      }
+      out.t_states.push_back(0);
+    }
+    out.t_states.back() += p.t_states;
+    level = now;
+  }
+  return out;
+}
+
+Bits direct_samples(const Signal& signal, double t_states) {
+  const Levels runs = levels(signal);
+  Bits out;
+  bool high = runs.first_high;
+  double end = 0; // where the current run ends
+  std::size_t run = 0;
+  for (double at = t_states / 2;; at += t_states) {
+    while (run < runs.t_states.size() && at >= end + runs.t_states[run]) {
+      end += runs.t_states[run++];
+      high = run % 2 == 0 ? runs.first_high : !runs.first_high;
+    }
+    if (run == runs.t_states.size()) {
+      break;
+    }
+    if (out.count % 8 == 0) {
+      out.bytes.push_back(0);
+    }
+    if (high) {
+      out.bytes.back() |= static_cast<std::uint8_t>(0x80 >> (out.count % 8));
+    }
+    ++out.count;
+  }
+  return out;
+}
+
+Bytes csw_data(const Signal& signal, std::uint32_t rate, bool z_rle,
+               bool* first_high) {
+  Bytes rle;
+  for (std::uint32_t n : csw_runs(signal, rate, {}, first_high)) {
+    if (n < 256) {
+      rle.push_back(static_cast<std::uint8_t>(n));
+    } else {
+      rle.push_back(0);
+      put32(rle, n);
+    }
+  }
+  return z_rle ? deflated(rle) : rle;
+}
+
 Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
           const Speed& speed, double break_at) {
   bool first_high = false;

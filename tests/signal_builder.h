@@ -87,6 +87,28 @@ enum class CswVariant { V1_RLE, V2_RLE, V2_Z_RLE };
 Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
           const Speed& speed = {}, double break_at = 1);
 
+// The signal as runs of one level, each in T-states, the first high when
+// first_high; no signal keeps the last level.
+struct Levels {
+  bool first_high = false;
+  std::vector<double> t_states;
+};
+Levels levels(const Signal& signal);
+
+// The signal sampled every t_states, as a direct recording holds it: one
+// bit a sample, 1 high, most significant first; no signal keeps the last
+// level.
+struct Bits {
+  Bytes bytes;
+  std::size_t count = 0;
+};
+Bits direct_samples(const Signal& signal, double t_states);
+
+// The CSW data of signal at rate, RLE coded, and deflated for Z-RLE; its
+// first pulse is high when *first_high comes back true.
+Bytes csw_data(const Signal& signal, std::uint32_t rate, bool z_rle,
+               bool* first_high);
+
 // bytes as a zlib stream; with at below bytes.size(), the stream holds only
 // the first at bytes, then a byte no stream may hold there (a block of the
 // reserved type), so that inflating them fails.

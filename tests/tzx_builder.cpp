@@ -1,6 +1,8 @@
 // TZX images for tests.
 #include "tests/tzx_builder.h"
 
+#include <algorithm>
+
 #include <string_view>
 
 namespace vetrik::tape {
@@ -193,6 +195,44 @@ Bytes tzx_from_tap(const Bytes& tap, const std::vector<TzxData>& rotation,
   }
   append(out, between);
   return out;
+}
+
+Bytes tzx_direct_recording(const Bytes& bytes, std::size_t bits,
+                           std::uint16_t t_states) {
+  const std::size_t size = (bits + 7) / 8;
+  const std::size_t used = bits % 8 == 0 ? 8 : bits % 8;
+  // ID, T-states a sample 2, pause 2, used bits 1, length 3, the samples.
+  const Bytes head{0x15,
+                   static_cast<std::uint8_t>(t_states & 0xFF),
+                   static_cast<std::uint8_t>(t_states >> 8),
+                   0,
+                   0,
+                   static_cast<std::uint8_t>(used),
+                   static_cast<std::uint8_t>(size & 0xFF),
+                   static_cast<std::uint8_t>((size >> 8) & 0xFF),
+                   static_cast<std::uint8_t>(size >> 16)};
+  Bytes out(head.size() + size);
+  std::copy(head.begin(), head.end(), out.begin());
+  std::copy_n(bytes.begin(), size,
+              out.begin() + static_cast<std::ptrdiff_t>(head.size()));
+  return out;
+}
+
+Bytes tzx_csw_recording(const Bytes& data, std::uint32_t rate,
+                        std::uint8_t compression) {
+  // Pause 2, rate 3, compression 1, stored pulses 4 (left 0), then the data.
+  Bytes body{0,
+             0,
+             static_cast<std::uint8_t>(rate & 0xFF),
+             static_cast<std::uint8_t>((rate >> 8) & 0xFF),
+             static_cast<std::uint8_t>(rate >> 16),
+             compression,
+             0,
+             0,
+             0,
+             0};
+  append(body, data);
+  return tzx_block_with_length(0x18, body);
 }
 
 } // namespace vetrik::tape

@@ -43,6 +43,15 @@ Bytes tzx_generalized(const Bytes& bytes, bool pilot = true);
 // A block of id that starts with a 32-bit length of the body that follows.
 Bytes tzx_block_with_length(std::uint8_t id, const Bytes& body);
 
+// A direct recording (0x15) of bits samples of t_states each, held in bytes.
+Bytes tzx_direct_recording(const Bytes& bytes, std::size_t bits,
+                           std::uint16_t t_states);
+
+// A CSW recording (0x18) of data, coded with compression (1 RLE, 2 Z-RLE),
+// at rate samples a second.
+Bytes tzx_csw_recording(const Bytes& data, std::uint32_t rate,
+                        std::uint8_t compression);
+
 // One block of every kind that carries no bytes for the view.
 std::vector<Bytes> tzx_byteless_blocks();
 

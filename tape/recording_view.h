@@ -1,0 +1,34 @@
+// WAV and CSW images: recordings of a tape, decoded into its blocks, each a
+// data block of the view in recording order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "signal/recording.h"
+#include "tape/tape_view.h"
+
+namespace vetrik {
+
+class RecordingView final : public TapeView {
+public:
+  // looked_at: the image's first bytes, the signature among them.
+  RecordingView(ImageInput& image, std::span<const std::uint8_t> looked_at)
+      : TapeView(image, looked_at), reader_(image_) {}
+
+private:
+  std::int32_t fill(std::uint8_t* destination, std::int32_t n) override;
+  // Starts the next block, or ends the view; false when it ended.
+  bool next_block();
+
+  RecordingReader reader_;
+  // The current block: its length word, then its bytes; at_ counts both.
+  std::vector<std::uint8_t> block_;
+  std::size_t at_ = 2; // none yet: as if past the end of an empty one
+  bool block_seen_ = false;
+  bool ended_ = false;
+};
+
+} // namespace vetrik

@@ -1,0 +1,173 @@
+// Recorded tapes: WAV and CSW images, and the recordings inside TZX and PZX
+// images, each give the TAP view of the tape that was recorded.
+#include "tape/signal_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/pzx_builder.h"
+#include "tests/read_view.h"
+#include "tests/signal_builder.h"
+#include "tests/tzx_builder.h"
+
+namespace vetrik::tape {
+namespace {
+
+using recording::Bits;
+using recording::Levels;
+using recording::Signal;
+
+// T-states a sample of a direct recording: about 44.3 kHz.
+constexpr std::uint16_t SAMPLE_T_STATES = 79;
+constexpr std::uint32_t RATE = 44100;
+
+// The two files, played as the ROM saves them, starting low.
+const Signal& saved() {
+  static const Signal signal = [] {
+    recording::SaveOptions options;
+    options.gap = 0.3;
+    options.first_high = false;
+    return recording::save_signal(TWO_FILES_TAP, options);
+  }();
+  return signal;
+}
+
+// Direct recordings of bits, split into blocks at the given sample counts.
+Bytes direct_blocks(const Bits& bits, const std::vector<std::size_t>& cuts) {
+  Bytes out;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i <= cuts.size(); ++i) {
+    const std::size_t to = i < cuts.size() ? cuts[i] : bits.count;
+    Bytes part((to - from + 7) / 8);
+    for (std::size_t b = from; b < to; ++b) {
+      if ((bits.bytes[b / 8] & (0x80 >> (b % 8))) != 0) {
+        part[(b - from) / 8] |=
+            static_cast<std::uint8_t>(0x80 >> ((b - from) % 8));
+      }
+    }
+    append(out, tzx_direct_recording(part, to - from, SAMPLE_T_STATES));
+    from = to;
+  }
+  return out;
+}
+
+// Pulse lists of the signal, split into blocks at the given pulses; each cut
+// goes through the middle of its pulse.
+Bytes pulse_blocks(const Levels& levels, const std::vector<std::size_t>& cuts) {
+  Bytes out;
+  std::vector<double> part;
+  bool high = levels.first_high;
+  bool part_high = high;
+  std::size_t next_cut = 0;
+  for (std::size_t i = 0; i < levels.t_states.size(); ++i) {
+    double t = levels.t_states[i];
+    if (next_cut < cuts.size() && cuts[next_cut] == i) {
+      part.push_back(t / 2);
+      append(out, pzx_pulses(part, part_high));
+      part.clear();
+      part_high = high;
+      t -= t / 2;
+      ++next_cut;
+    }
+    part.push_back(t);
+    high = !high;
+  }
+  append(out, pzx_pulses(part, part_high));
+  return out;
+}
+
+Bytes tzx(const Bytes& blocks) {
+  return joined({tzx_header(), blocks});
+}
+
+Bytes pzx(const Bytes& blocks) {
+  return joined({pzx_header(), blocks});
+}
+
+TEST(RecordedTapes, EveryKindOfRecordingGivesTheViewOfItsTape) {
+  const Bits bits = recording::direct_samples(saved(), SAMPLE_T_STATES);
+  const Levels levels = recording::levels(saved());
+  bool high = false;
+  const Bytes rle = recording::csw_data(saved(), RATE, false, &high);
+  const Bytes z_rle = recording::csw_data(saved(), RATE, true, &high);
+  ASSERT_FALSE(high);
+  const std::vector<std::pair<std::string, Bytes>> images{
+      {"WAV", recording::wav({recording::render(saved(), RATE)}, RATE,
+                             WavEncoding::PCM_16)},
+      {"CSW", recording::csw(saved(), RATE, recording::CswVariant::V2_Z_RLE)},
+      {"TZX direct recording", tzx(direct_blocks(bits, {}))},
+      // Splits inside bytes of the tape, and inside half-waves.
+      {"TZX direct recordings split anywhere",
+       tzx(direct_blocks(bits, {1001, 50003, 90001}))},
+      {"TZX CSW recording", tzx(tzx_csw_recording(rle, RATE, 1))},
+      {"TZX Z-RLE recording", tzx(tzx_csw_recording(z_rle, RATE, 2))},
+      {"PZX pulses", pzx(pulse_blocks(levels, {}))},
+      {"PZX pulses split anywhere", pzx(pulse_blocks(levels, {3, 8100, 8200}))},
+  };
+  for (const auto& [what, image] : images) {
+    EXPECT_EQ(read_view(image), (ViewRead{TWO_FILES_TAP, ""})) << what;
+  }
+}
+
+// The blocks found in a recording come where it stands among the others.
+TEST(RecordedTapes, AnyOtherBlockEndsTheSignalAndBlocksKeepTheirOrder) {
+  const Bits bits = recording::direct_samples(saved(), SAMPLE_T_STATES);
+  const Bytes third = tape_file("three", pattern(50, 3));
+  const std::vector<Bytes> blocks = blocks_of(third);
+  const Bytes image =
+      tzx(joined({tzx_standard(blocks[0]), direct_blocks(bits, {40000}),
+                  Bytes{0x30, 3, 'a', 'b', 'c'}, tzx_standard(blocks[1])}));
+  EXPECT_EQ(read_view(image),
+            (ViewRead{joined({tap_of({blocks[0]}), TWO_FILES_TAP,
+                              tap_of({blocks[1]})}),
+                      ""}));
+}
+
+TEST(RecordedTapes, ARecordingWithoutBlocksSaysSo) {
+  const recording::Samples silence(RATE, 0.0F);
+  const Bytes quiet(4000, 0);
+  Signal pilot;
+  for (int i = 0; i < 5000; ++i) {
+    pilot.push_back({2168, i % 2 == 0 ? 1 : -1});
+  }
+  const std::vector<std::pair<std::string, Bytes>> images{
+      {"WAV of silence", recording::wav({silence}, RATE, WavEncoding::PCM_8)},
+      {"TZX of silence", tzx(tzx_direct_recording(quiet, 32000, 79))},
+      {"PZX of a pilot tone",
+       pzx(pzx_pulses(recording::levels(pilot).t_states, true))},
+  };
+  for (const auto& [what, image] : images) {
+    EXPECT_EQ(read_view(image), (ViewRead{{}, "no blocks found"})) << what;
+  }
+  // Blocks elsewhere in the image are blocks all the same.
+  const Bytes block = TWO_FILES_BLOCKS[1];
+  EXPECT_EQ(read_view(tzx(joined({tzx_direct_recording(quiet, 32000, 79),
+                                  tzx_standard(block)}))),
+            (ViewRead{tap_of({block}), ""}));
+}
+
+// A recording cut by the image's end, or broken, gives the blocks found
+// before the fault, then the fault: the block under way there is lost.
+TEST(RecordedTapes, ABrokenRecordingGivesTheBlocksBeforeTheBreak) {
+  const Bits bits = recording::direct_samples(saved(), SAMPLE_T_STATES);
+  const Bytes direct = tzx(direct_blocks(bits, {}));
+  bool high = false;
+  const Bytes rle = recording::csw_data(saved(), RATE, false, &high);
+  const Bytes broken = recording::deflated(rle, rle.size() - 40);
+  const Bytes pulses = pzx(pulse_blocks(recording::levels(saved()), {}));
+  const Bytes before_last =
+      tap_of({TWO_FILES_BLOCKS[0], TWO_FILES_BLOCKS[1], TWO_FILES_BLOCKS[2]});
+  const std::vector<std::pair<Bytes, std::string>> images{
+      {cut(direct, direct.size() - 200), "truncated block 0x15"},
+      {tzx(tzx_csw_recording(broken, RATE, 2)), "damaged block 0x18"},
+      {cut(pulses, pulses.size() - 30), "truncated block PULS"},
+  };
+  for (const auto& [image, problem] : images) {
+    EXPECT_EQ(read_view(image), (ViewRead{before_last, problem}));
+  }
+}
+
+} // namespace
+} // namespace vetrik::tape
