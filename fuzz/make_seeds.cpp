@@ -19,6 +19,7 @@ using vetrik::tape::Bytes;
 using vetrik::tape::cut;
 using vetrik::tape::joined;
 namespace tape = vetrik::tape;
+namespace recording = vetrik::recording;
 
 void write(const fs::path& path, const Bytes& bytes) {
   fs::create_directories(path.parent_path());
@@ -132,6 +133,31 @@ void formats_seeds(const fs::path& dir) {
   write(dir / "tzx_short_header", as_input(cut(tape::tzx_header(), 9)));
   write(dir / "tzx_recording",
         as_input(joined({tzx, {0x15, 1, 0, 0, 0, 8, 2, 0, 0, 5, 6}})));
+  // A short tape recorded in each signal block kind, its tones cut short so
+  // that the seeds stay small.
+  recording::SaveOptions short_tones;
+  short_tones.header_pilot = short_tones.data_pilot = 300;
+  short_tones.gap = 0.01;
+  short_tones.first_high = false;
+  const recording::Signal signal = recording::save_signal(
+      tape::tape_file("rec", tape::pattern(4, 6)), short_tones);
+  const recording::Bits bits = recording::direct_samples(signal, 300);
+  bool high = false;
+  write(
+      dir / "tzx_direct_recording",
+      as_input(joined({tape::tzx_header(),
+                       tape::tzx_direct_recording(bits.bytes, bits.count, 300),
+                       tape::tzx_standard({1, 2, 3})})));
+  write(dir / "tzx_csw_recording",
+        as_input(joined(
+            {tape::tzx_header(),
+             tape::tzx_csw_recording(
+                 recording::csw_data(signal, 11025, true, &high), 11025, 2)})));
+  const recording::Levels levels = recording::levels(signal);
+  write(dir / "pzx_pulses",
+        as_input(joined({tape::pzx_header(),
+                         tape::pzx_pulses(levels.t_states, levels.first_high),
+                         tape::pzx_data(tape::Bytes{1, 2, 3})})));
   write(dir / "tzx_csw",
         as_input(joined({tzx, tape::tzx_block_with_length(0x18, {1, 2, 3})})));
   write(dir / "tzx_three_symbols",

@@ -6,6 +6,10 @@
 #include <optional>
 #include <string_view>
 
+#include "signal/csw_reader.h"
+#include "signal/pulse_decoder.h"
+#include "tape/image_input.h"
+
 namespace vetrik::tape {
 
 namespace {
@@ -48,6 +52,41 @@ std::string version(std::string_view format, std::uint8_t major,
   return "unsupported " + std::string(format) + " version " +
          std::to_string(major) + "." + std::to_string(minor);
 }
+
+// A run of signal blocks. The containers around the signal are read here;
+// the signal itself is decoded by the signal layer, whose decoding is tested
+// on its own.
+struct SignalRun {
+  PulseDecoder decoder;
+  PulseJoiner joiner{decoder};
+  bool active = false;
+  bool seen = false; // any signal block at all
+
+  void start() {
+    active = true;
+    seen = true;
+  }
+
+  // Adds the blocks decoded so far to tap.
+  void take_blocks(Bytes& tap) {
+    DecodedBlock block;
+    while (decoder.pop(block)) {
+      tap.push_back(static_cast<std::uint8_t>(block.bytes.size() % 256));
+      tap.push_back(static_cast<std::uint8_t>(block.bytes.size() / 256));
+      tap.insert(tap.end(), block.bytes.begin(), block.bytes.end());
+    }
+  }
+
+  // Ends the signal, and adds every block decoded from it to tap.
+  void end(Bytes& tap) {
+    if (active) {
+      joiner.finish();
+      decoder.finish();
+      active = false;
+    }
+    take_blocks(tap);
+  }
+};
 
 // Bytes a block that carries nothing takes after its ID; empty when the
 // image ends inside the fields that tell.
@@ -140,11 +179,89 @@ std::string generalized(Bytes& tap, const Image& image, Size body, Size end) {
   return "";
 }
 
+// A 0x15 direct recording whose fixed fields are at p: fed to run, or the
+// problem it ends the view with.
+std::optional<Size> direct_recording(ReferenceView& out, SignalRun& run,
+                                     const Image& image, Size p) {
+  if (image.left(p) < 8) {
+    run.end(out.tap);
+    out.problem = "truncated block 0x15";
+    return std::nullopt;
+  }
+  const Size n = image.number(p + 5, 3);
+  const Size present = std::min(n, image.left(p + 8));
+  Size bits = present * 8;
+  if (present == n && n > 0) {
+    bits -= 8 - std::min<Size>(image.bytes[p + 4], 8);
+  }
+  run.start();
+  add_direct_recording(
+      run.joiner,
+      {image.bytes.data() + p + 8, static_cast<std::size_t>(present)}, bits,
+      static_cast<double>(image.number(p, 2)));
+  if (present < n) {
+    run.take_blocks(out.tap);
+    out.problem = "truncated block 0x15";
+    return std::nullopt;
+  }
+  return p + 8 + n;
+}
+
+// A 0x18 CSW recording whose length is at p: fed to run, or the problem it
+// ends the view with.
+std::optional<Size> csw_recording(ReferenceView& out, SignalRun& run,
+                                  const Image& image, Size p) {
+  const Size n = image.left(p) < 4 ? 0 : image.number(p, 4);
+  const bool whole = image.left(p) >= 4 && image.left(p + 4) >= n;
+  const auto stop = [&](const std::string& problem) -> std::optional<Size> {
+    run.end(out.tap);
+    out.problem = problem + " 0x18";
+    return std::nullopt;
+  };
+  if (image.left(p) < 4 || (image.left(p + 4) < std::min<Size>(n, 10))) {
+    return stop("truncated block");
+  }
+  if (n < 10 || image.number(p + 6, 3) == 0) {
+    return stop(whole ? "damaged block" : "truncated block");
+  }
+  const std::uint8_t compression = image.bytes[p + 9];
+  if (compression != CSW_RLE && compression != CSW_Z_RLE) {
+    return stop(whole ? "cannot decode block" : "truncated block");
+  }
+  const double t_states = T_STATES_PER_SECOND / image.number(p + 6, 3);
+  const Size data = p + 14;
+  MemoryInput input(
+      {image.bytes.data() + data,
+       static_cast<std::size_t>(std::min(n - 10, image.left(data)))});
+  CswRuns runs(input, compression);
+  run.start();
+  bool level = false;
+  for (std::uint32_t length = 0; runs.read(&length, 1) == 1;) {
+    run.joiner.add(level, length * t_states);
+    level = !level;
+  }
+  if (!whole || runs.damaged()) {
+    run.take_blocks(out.tap);
+    out.problem = whole ? "damaged block 0x18" : "truncated block 0x18";
+    return std::nullopt;
+  }
+  return p + 4 + n;
+}
+
 // The block whose ID is at at: adds its bytes to out and returns where the
-// next block begins; or ends the view there and returns nothing.
-std::optional<Size> tzx_block(ReferenceView& out, const Image& image, Size at) {
+// next block begins; or ends the view there and returns nothing. Any block
+// but a recording ends a signal run first.
+std::optional<Size> tzx_block(ReferenceView& out, SignalRun& run,
+                              const Image& image, Size at) {
   const std::uint8_t id = image.bytes[at];
   const Size p = at + 1;
+  if (id == 0x15) {
+    return direct_recording(out, run, image, p);
+  }
+  if (id == 0x18) {
+    return csw_recording(out, run, image, p);
+  }
+  run.end(out.tap);
   const std::string truncated = "truncated block " + hex_id(id);
   const std::string undecodable = "cannot decode block " + hex_id(id);
   // The fields before a block's bytes, and where in them their count is.
@@ -160,10 +277,6 @@ std::optional<Size> tzx_block(ReferenceView& out, const Image& image, Size at) {
   case 0x14:
     fixed = 10, count_at = 7, count_size = 3;
     break;
-  case 0x15:
-    fixed = 8, count_at = 5, count_size = 3;
-    break;
-  case 0x18:
   case 0x19:
     fixed = 4, count_at = 0, count_size = 4;
     break;
@@ -179,10 +292,9 @@ std::optional<Size> tzx_block(ReferenceView& out, const Image& image, Size at) {
   const Size data = p + fixed;
   const Size n =
       image.left(p) < fixed ? 0 : image.number(p + count_at, count_size);
-  if (image.left(p) < fixed ||
-      ((id == 0x15 || id == 0x18 || id == 0x19) && image.left(data) < n)) {
+  if (image.left(p) < fixed || (id == 0x19 && image.left(data) < n)) {
     out.problem = truncated;
-  } else if (id == 0x15 || id == 0x18 || (id != 0x19 && n > LARGEST)) {
+  } else if (id != 0x19 && n > LARGEST) {
     out.problem = undecodable;
   } else if (id == 0x19) {
     out.problem = generalized(out.tap, image, data, data + n);
@@ -199,6 +311,14 @@ std::optional<Size> tzx_block(ReferenceView& out, const Image& image, Size at) {
   return data + n;
 }
 
+// The view's end: a signal in which no block at all was found says so.
+void end_of_image(ReferenceView& out, SignalRun& run) {
+  run.end(out.tap);
+  if (out.problem.empty() && run.seen && out.tap.empty()) {
+    out.problem = "no blocks found";
+  }
+}
+
 ReferenceView tzx(const Image& image) {
   const auto& b = image.bytes;
   if (b.size() < 10) {
@@ -208,8 +328,13 @@ ReferenceView tzx(const Image& image) {
     return {{}, version("TZX", b[8], b[9])};
   }
   ReferenceView out;
-  for (std::optional<Size> at = 10; at && *at < b.size();) {
-    at = tzx_block(out, image, *at);
+  SignalRun run;
+  std::optional<Size> at = 10;
+  while (at && *at < b.size()) {
+    at = tzx_block(out, run, image, *at);
+  }
+  if (at) {
+    end_of_image(out, run);
   }
   return out;
 }
@@ -224,19 +349,65 @@ std::string rendered(const Bytes& bytes, Size at, Size n) {
   return text;
 }
 
+// The pulse list of n bytes at at, of which present are in the image, fed
+// to run; false when an entry runs past its end.
+bool pulse_list(SignalRun& run, const Image& image, Size at, Size present) {
+  run.start();
+  bool level = false;
+  std::optional<Size> count;
+  std::optional<Size> high;
+  Size i = at;
+  for (; i + 2 <= at + present; i += 2) {
+    const Size word = image.number(i, 2);
+    Size duration = 0;
+    if (high) {
+      duration = *high * 65536 + word;
+      high.reset();
+    } else if (!count && word >= 0x8000) {
+      count = word - 0x8000;
+      continue;
+    } else if (word >= 0x8000) {
+      high = word - 0x8000;
+      continue;
+    } else {
+      duration = word;
+    }
+    const Size times = count.value_or(1);
+    run.joiner.add_alternating(level, static_cast<double>(duration), times);
+    level = level != (times % 2 == 1);
+    count.reset();
+  }
+  return !count && !high && i == at + present;
+}
+
 ReferenceView pzx(const Image& image) {
   ReferenceView out;
+  SignalRun run;
   const auto& b = image.bytes;
   bool first = true;
   for (Size at = 0; at < b.size();) {
     const std::string tag = rendered(b, at, std::min<Size>(4, image.left(at)));
-    if (image.left(at) < 8 || image.left(at + 8) < image.number(at + 4, 4)) {
+    const bool pulses = !first && tag == "PULS" && image.left(at) >= 8;
+    if (!pulses) {
+      run.end(out.tap);
+    }
+    if (image.left(at) < 8 ||
+        (!pulses && image.left(at + 8) < image.number(at + 4, 4))) {
       out.problem = "truncated block " + tag;
       return out;
     }
     const Size body = at + 8;
     const Size end = body + image.number(at + 4, 4);
-    if (first) {
+    if (pulses) {
+      const Size present = std::min(end - body, image.left(body));
+      const bool entries_whole = pulse_list(run, image, body, present);
+      if (present < end - body || !entries_whole) {
+        run.take_blocks(out.tap);
+        out.problem = present < end - body ? "truncated block PULS"
+                                           : "damaged block PULS";
+        return out;
+      }
+    } else if (first) {
       first = false;
       if (end - body < 2) {
         out.problem = "damaged block " + tag;
@@ -266,6 +437,7 @@ ReferenceView pzx(const Image& image) {
     }
     at = end;
   }
+  end_of_image(out, run);
   return out;
 }
 
@@ -278,7 +450,10 @@ bool starts_with(const Bytes& bytes, std::string_view start) {
 
 bool has_signature(const Bytes& image) {
   return starts_with(image, std::string_view("ZXTape!\x1A", 8)) ||
-         starts_with(image, "PZXT");
+         starts_with(image, "PZXT") ||
+         starts_with(image, "Compressed Square Wave\x1A") ||
+         (starts_with(image, "RIFF") && image.size() >= 12 &&
+          std::equal(image.begin() + 8, image.begin() + 12, "WAVE"));
 }
 
 ReferenceView reference_view(const Bytes& image) {
