@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/recorded_tape.h"
 #include "tests/tape_builder.h"
 #include "tests/tzx_builder.h"
 
@@ -87,6 +88,23 @@ Case tzx_twin(std::string name, std::string what, const Case& tap) {
                blocks.end());
   return {std::move(name), std::move(what), std::move(image),
           tap.files,       tap.runs,        tap.image};
+}
+
+// A side of tape recorded as a WAV file; the floor reads its TAP image.
+Case recording(int runs) {
+  const Bytes tap = vetrik::bench::recorded_tape();
+  const vetrik::recording::Samples samples =
+      vetrik::bench::transferred(vetrik::bench::recorded_signal(tap));
+  Case c{"recording",
+         "a 401 s WAV, 44.1 kHz 16-bit mono, of 4 files (floor: their TAP)",
+         vetrik::recording::wav(
+             {samples},
+             static_cast<std::uint32_t>(vetrik::bench::RECORDED_RATE),
+             vetrik::WavEncoding::PCM_16),
+         4,
+         runs,
+         tap};
+  return c;
 }
 
 Case typical_tape(int runs) {
@@ -250,6 +268,7 @@ int main(int argc, char** argv) {
   cases.push_back(distinct_files("many-small", "20000 files of 100 bytes",
                                  20000, 100, runs));
   cases.push_back(typical_tape(runs * 20));
+  cases.push_back(recording(runs));
   Case small = distinct_files("memory-1MB", "16 files of 65533 bytes, 1 MB", 16,
                               65533, runs);
 
@@ -258,10 +277,10 @@ int main(int argc, char** argv) {
            "peak memory vetrik / floor |\n"
         << "|---|---|---|---|---|---|---|---|\n";
   std::string large_calls, floor_calls, tzx_calls;
-  long large_peak = 0, tzx_peak = 0;
+  long large_peak = 0, tzx_peak = 0, recording_peak = 0;
+  double recording_seconds = 0;
   for (const Case& c : cases) {
-    const std::string image =
-        root + "/" + c.name + (c.floor_image.empty() ? ".tap" : ".tzx");
+    const std::string image = root + "/" + c.name;
     write_file(image, c.image);
     std::string floor_image = image;
     if (!c.floor_image.empty()) {
@@ -292,6 +311,9 @@ int main(int argc, char** argv) {
     } else if (c.name == "large-tzx") {
       tzx_calls = syscall_counts(vetrik, image, out);
       tzx_peak = v.peak_kib;
+    } else if (c.name == "recording") {
+      recording_seconds = v.seconds;
+      recording_peak = v.peak_kib;
     }
     unlink(image.c_str());
     unlink(floor_image.c_str());
@@ -321,7 +343,11 @@ int main(int argc, char** argv) {
      << floor_calls << ". For its TZX image: vetrik " << tzx_calls << ".\n\n"
      << "Peak memory: " << large_peak << " KiB for the 256 MB image, "
      << tzx_peak << " KiB for its TZX image, " << s.peak_kib
-     << " KiB for a 1 MB image.\n";
+     << " KiB for a 1 MB image.\n\n"
+     << "The recording: "
+     << fixed(recording_seconds * 1000 * 60 / vetrik::bench::RECORDED_SECONDS,
+              1)
+     << " ms a minute of audio, peak memory " << recording_peak << " KiB.\n";
   std::cout << "results written to " << results << "\n";
   return 0;
 }

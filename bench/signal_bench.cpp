@@ -22,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/recorded_tape.h"
 #include "fileio/file_access.h"
 #include "signal/recording.h"
 #include "tape/image_input.h"
@@ -33,7 +34,7 @@ namespace rec = vetrik::recording;
 namespace tape = vetrik::tape;
 using tape::Bytes;
 
-constexpr double SECONDS = 401;
+constexpr double SECONDS = vetrik::bench::RECORDED_SECONDS;
 
 // A sum over the bytes of blocks, to see that every run found them all.
 std::uint64_t blocks_sum(const std::vector<Bytes>& blocks) {
@@ -117,22 +118,13 @@ struct Case {
 
 // The 401-second tape in each form; want gets the sum of its blocks.
 std::vector<Case> recordings(std::uint64_t* want) {
-  // A loader, a screen, the game and a second part, then silence.
-  Bytes tap = tape::tape_file("loader", tape::pattern(400, 1), 0);
-  tape::append(tap, tape::tape_file("screen", tape::pattern(6912, 2), 3));
-  tape::append(tap, tape::tape_file("game", tape::pattern(40000, 3), 3));
-  tape::append(tap, tape::tape_file("level2", tape::pattern(14900, 4), 3));
-  rec::Signal signal = rec::save_signal(tap);
-  signal.push_back({(SECONDS - rec::duration(signal)) * 3500000, 0});
+  const Bytes tap = vetrik::bench::recorded_tape();
+  const rec::Signal signal = vetrik::bench::recorded_signal(tap);
   *want = 0;
   for (const Bytes& b : rec::tap_blocks(tap)) {
     *want = *want * 1000003 + blocks_sum({b});
   }
-  rec::Samples mono = rec::render(signal, 44100);
-  rec::low_pass(mono, 44100, 8000);
-  rec::add_noise(mono, 1, 20, 1);
-  rec::high_pass(mono, 44100, 20);
-  rec::scale(mono, -6);
+  const rec::Samples mono = vetrik::bench::transferred(signal);
   const rec::Samples low = rec::resample(mono, 44100, 11025);
   std::vector<Case> cases;
   cases.push_back({"WAV 44.1 kHz 16-bit mono",
