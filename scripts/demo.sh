@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds vetrik and unpacks the bundled sample tapes, the TAP image into
-# sample-out/tap/ and the TZX image of the same files into sample-out/tzx/.
+# sample-out/tap/, the TZX image of the same files into sample-out/tzx/ and
+# a recording of them into sample-out/csw/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,7 +10,7 @@ cmake -S . -B build/demo -G Ninja -DVETRIK_TESTS=OFF >/dev/null
 cmake --build build/demo -j2 >/dev/null
 
 rm -rf sample-out
-for format in tap tzx; do
+for format in tap tzx csw; do
   mkdir -p "sample-out/$format"
   status=0
   (cd "sample-out/$format" && ../../build/demo/vetrik "../../samples/sample.$format") ||
