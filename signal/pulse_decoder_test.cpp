@@ -433,5 +433,88 @@ TEST(PulseJoiner, PiecesOfOneLevelMakeOneHalfWaveWhereverTheSignalIsSplit) {
   EXPECT_EQ(got, (std::vector<Bytes>{HEADER, DATA}));
 }
 
+// A repeated pulse: count pieces of t, the first at level, each next one at
+// the other level.
+struct Piece {
+  bool level;
+  double t;
+  std::uint64_t count;
+};
+
+// The half-waves as a pulse list: each run of equal ones a repeated pulse of
+// at most most pieces, the level turning with every piece.
+std::vector<Piece> as_pulses(const HalfWaves& half_waves, std::uint64_t most) {
+  std::vector<Piece> out;
+  bool level = true;
+  for (std::size_t i = 0; i < half_waves.size();) {
+    std::uint64_t n = 1;
+    while (i + n < half_waves.size() && half_waves[i + n] == half_waves[i] &&
+           n < most) {
+      ++n;
+    }
+    out.push_back({level, half_waves[i], n});
+    level = n % 2 == 0 ? level : !level;
+    i += n;
+  }
+  return out;
+}
+
+// Each repeated pulse's last piece given in two, a quarter and the rest.
+std::vector<Piece> last_pieces_split(const std::vector<Piece>& pulses) {
+  std::vector<Piece> out;
+  for (const Piece& p : pulses) {
+    const bool last = p.count % 2 == 0 ? !p.level : p.level;
+    if (p.count > 1) {
+      out.push_back({p.level, p.t, p.count - 1});
+    }
+    out.push_back({last, p.t / 4, 1});
+    out.push_back({last, p.t - p.t / 4, 1});
+  }
+  return out;
+}
+
+// Before each repeated pulse, ones that add nothing, at the other level.
+std::vector<Piece> with_empty_pulses(const std::vector<Piece>& pulses) {
+  std::vector<Piece> out;
+  for (const Piece& p : pulses) {
+    out.insert(out.end(),
+               {{!p.level, 0, 5}, {!p.level, -1, 2}, {!p.level, 855, 0}, p});
+  }
+  return out;
+}
+
+TEST(PulseJoiner, ARepeatedPulseGivesTheHalfWavesOfItsPiecesOneByOne) {
+  const HalfWaves signal = joined({saved(HEADER), GAP, saved(DATA)});
+  const std::pair<const char*, std::vector<Piece>> cases[] = {
+      {"whole runs", as_pulses(signal, UINT64_MAX)},
+      {"runs of up to 3", as_pulses(signal, 3)},
+      {"last pieces split", last_pieces_split(as_pulses(signal, 5))},
+      {"empty pulses between", with_empty_pulses(as_pulses(signal, 4))},
+  };
+  for (const auto& [name, pulses] : cases) {
+    SCOPED_TRACE(name);
+    PulseDecoder at_once;
+    PulseDecoder one_by_one;
+    PulseJoiner repeated(at_once);
+    PulseJoiner single(one_by_one);
+    for (const Piece& p : pulses) {
+      repeated.add_alternating(p.level, p.t, p.count);
+      for (std::uint64_t n = 0; n < p.count; ++n) {
+        single.add(p.level != (n % 2 == 1), p.t);
+      }
+    }
+    repeated.finish();
+    single.finish();
+    at_once.finish();
+    one_by_one.finish();
+    const std::vector<DecodedBlock> got = popped(at_once);
+    EXPECT_TRUE(same(got, popped(one_by_one)));
+    ASSERT_EQ(got.size(), 2U);
+    EXPECT_EQ(got[0].bytes, HEADER);
+    EXPECT_EQ(got[1].bytes, DATA);
+    EXPECT_TRUE(near(at_once.now(), one_by_one.now()));
+  }
+}
+
 } // namespace
 } // namespace vetrik
