@@ -30,14 +30,15 @@ inline constexpr double HALVES_RATIO = 1.8;
 inline constexpr double PILOT_AVERAGING = 16;
 inline constexpr double DATA_AVERAGING = 64;
 
-// The half-waves of a bit: two pushes.
+// A byte's half-waves: 8 bits of two halves.
 inline constexpr std::uint64_t HALF_WAVES_PER_BYTE = 16;
 
 bool could_start_pilot(double h) {
   return h >= PILOT_SHORTEST && h <= PILOT_LONGEST;
 }
 
-// Where n steps of period += (target - period) / averaging take the period.
+// Where n steps of period += (target - period) / averaging take the period,
+// but for rounding.
 double approach(double period, double target, double averaging,
                 std::uint64_t n) {
   const double keep = 1 - 1 / averaging;

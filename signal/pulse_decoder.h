@@ -43,9 +43,10 @@ public:
   // Takes the next half-wave of the signal, in T-states (0 or more).
   void push(double half_wave);
   void push(std::span<const double> half_waves);
-  // Takes times equal half-waves, with the same result as one at a time.
-  // Once the decoder settles into a steady state for them (a few half-waves
-  // at most), the rest cost one step, plus the whole bytes they add.
+  // Takes times equal half-waves, with the same result as one at a time
+  // (times only rounded otherwise). Where they keep the decoder in a steady
+  // state (a tone, quiet, bytes of equal bits) they are passed over together:
+  // at most 30 are judged alone, and the bytes they add cost their length.
   void push(double half_wave, std::uint64_t times);
 
   // Ends the signal: a block running up to its last half-wave is complete.
