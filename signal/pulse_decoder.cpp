@@ -30,12 +30,28 @@ inline constexpr double HALVES_RATIO = 1.8;
 inline constexpr double PILOT_AVERAGING = 16;
 inline constexpr double DATA_AVERAGING = 64;
 
+// A byte's half-waves: 8 bits of two halves.
+inline constexpr std::uint64_t HALF_WAVES_PER_BYTE = 16;
+
+bool could_start_pilot(double h) {
+  return h >= PILOT_SHORTEST && h <= PILOT_LONGEST;
+}
+
+// Where n steps of period += (target - period) / averaging take the period,
+// but for rounding.
+double approach(double period, double target, double averaging,
+                std::uint64_t n) {
+  const double keep = 1 - 1 / averaging;
+  return target + (period - target) * std::pow(keep, static_cast<double>(n));
+}
+
 } // namespace
 
 void PulseDecoder::push(double half_wave) {
   if (!(half_wave >= 0)) {
     half_wave = 0;
   }
+  ++judged_;
   switch (state_) {
   case State::SEARCH:
     search(half_wave);
@@ -60,17 +76,99 @@ void PulseDecoder::push(std::span<const double> half_waves) {
 }
 
 void PulseDecoder::push(double half_wave, std::uint64_t times) {
-  for (; times > 0; --times) {
-    push(half_wave);
+  if (!(half_wave >= 0)) {
+    half_wave = 0;
   }
+  while (times > 0) {
+    const std::uint64_t passed = pass_steady(half_wave, times);
+    if (passed > 0) {
+      times -= passed;
+    } else {
+      push(half_wave);
+      --times;
+    }
+  }
+}
+
+// Equal half-waves leave each state in a few pushes or settle into one where
+// each further push only moves the clock, moves the period toward a fixed
+// target, or adds to a byte of equal bits. There they are passed over at
+// once; returns how many, or 0 where h must be judged alone.
+std::uint64_t PulseDecoder::pass_steady(double h, std::uint64_t times) {
+  switch (state_) {
+  case State::SEARCH:
+    if (!could_start_pilot(h)) {
+      run_ = 0;
+    } else if (run_ > 0 && fits_pilot(h)) {
+      follow_tone(h, times);
+    } else {
+      return 0;
+    }
+    break;
+  case State::PILOT:
+    if (!fits_pilot(h)) {
+      return 0;
+    }
+    follow_tone(h, times);
+    break;
+  case State::SYNC:
+    return 0;
+  case State::DATA:
+    return pass_bytes(h, times);
+  }
+  now_ += h * static_cast<double>(times);
+  return times;
+}
+
+// A tone of times half-waves that fit its period. The period only moves
+// toward h, by a 16th of the way each time, so h goes on fitting.
+void PulseDecoder::follow_tone(double h, std::uint64_t times) {
+  if (state_ == State::SEARCH) {
+    run_ += static_cast<std::size_t>(
+        std::min<std::uint64_t>(times, PILOT_MIN_HALF_WAVES - run_));
+    if (run_ >= PILOT_MIN_HALF_WAVES) {
+      state_ = State::PILOT;
+    }
+  }
+  period_ = approach(period_, h, PILOT_AVERAGING, times);
+}
+
+// Whole bytes of bits of two halves h from a byte's start, if such a bit is
+// taken now. Returns the half-waves used, 0 if none.
+std::uint64_t PulseDecoder::pass_bytes(double h, std::uint64_t times) {
+  const std::uint64_t bytes = times / HALF_WAVES_PER_BYTE;
+  if (bytes == 0 || first_half_ != 0 || bits_ != 0 || !fits_half(h)) {
+    return 0;
+  }
+  const Bit bit = judge_bit(h, h);
+  if (!bit.whole) {
+    return 0;
+  }
+  // The period moves toward the one this bit shows, where h / period lies
+  // well inside the limits of a half, of a pair and of this bit's value: so
+  // each next bit is taken and reads the same. Equal halves leave no doubt.
+  const std::uint64_t room = MAX_BLOCK_SIZE - bytes_.size();
+  bytes_.insert(bytes_.end(), static_cast<std::size_t>(std::min(bytes, room)),
+                bit.one ? 0xFF : 0x00);
+  cut_ = cut_ || bytes > room;
+  last_byte_doubt_ = false;
+  const double target = 2 * h / (bit.one ? ONE_PAIR : ZERO_PAIR);
+  period_ = approach(period_, target, DATA_AVERAGING, 8 * bytes);
+  now_ += h * static_cast<double>(HALF_WAVES_PER_BYTE * bytes);
+  byte_end_ = now_;
+  return HALF_WAVES_PER_BYTE * bytes;
 }
 
 bool PulseDecoder::fits_pilot(double h) const {
   return std::fabs(h - period_) <= PILOT_TOLERANCE * period_;
 }
 
+bool PulseDecoder::fits_half(double h) const {
+  return h >= HALF_SHORTEST * period_ && h <= HALF_LONGEST * period_;
+}
+
 void PulseDecoder::search(double h) {
-  const bool candidate = h >= PILOT_SHORTEST && h <= PILOT_LONGEST;
+  const bool candidate = could_start_pilot(h);
   if (!candidate || (run_ > 0 && !fits_pilot(h))) {
     run_ = 0;
   }
@@ -118,28 +216,38 @@ void PulseDecoder::sync(double h) {
   }
 }
 
+PulseDecoder::Bit PulseDecoder::judge_bit(double first, double second) const {
+  const double pair = first + second;
+  // The two halves together tell the bit best, as the edge between them may
+  // be pulled either way; each alone, doubled, should tell the same.
+  Bit bit;
+  bit.one = pair >= ONE_THRESHOLD * period_;
+  bit.first_alone = 2 * first >= ONE_THRESHOLD * period_;
+  const bool second_alone = 2 * second >= ONE_THRESHOLD * period_;
+  const bool alike =
+      second <= HALVES_RATIO * first && first <= HALVES_RATIO * second;
+  bit.whole =
+      first > 0 && fits_half(second) && pair >= PAIR_SHORTEST * period_ &&
+      pair <= PAIR_LONGEST * period_ &&
+      (alike || (bit.first_alone == bit.one && second_alone == bit.one));
+  return bit;
+}
+
 void PulseDecoder::data(double h) {
-  const bool half = h >= HALF_SHORTEST * period_ && h <= HALF_LONGEST * period_;
-  if (first_half_ == 0 && half) {
+  if (first_half_ == 0 && fits_half(h)) {
     first_half_ = h;
     return;
   }
   const double first = first_half_;
   first_half_ = 0;
-  const double pair = first + h;
-  // The two halves together tell the bit best, as the edge between them may
-  // be pulled either way; each alone, doubled, should tell the same.
-  const bool one = pair >= ONE_THRESHOLD * period_;
-  const bool first_alone = 2 * first >= ONE_THRESHOLD * period_;
-  const bool second_alone = 2 * h >= ONE_THRESHOLD * period_;
-  const bool alike = h <= HALVES_RATIO * first && first <= HALVES_RATIO * h;
-  if (first > 0 && half && pair >= PAIR_SHORTEST * period_ &&
-      pair <= PAIR_LONGEST * period_ &&
-      (alike || (first_alone == one && second_alone == one))) {
-    period_ += (pair / (one ? ONE_PAIR : ZERO_PAIR) - period_) / DATA_AVERAGING;
+  const Bit bit = judge_bit(first, h);
+  if (bit.whole) {
+    const double pair = first + h;
+    period_ +=
+        (pair / (bit.one ? ONE_PAIR : ZERO_PAIR) - period_) / DATA_AVERAGING;
     // If this is the block's last bit, its second half may have run on into
     // what follows or been cut by the end: then its first half tells.
-    add_bit(one, now_ + h, first_alone != one);
+    add_bit(bit.one, now_ + h, bit.first_alone != bit.one);
     return;
   }
   // The bits stop here. Before the first whole byte, a tone that goes on
@@ -149,7 +257,7 @@ void PulseDecoder::data(double h) {
     return;
   }
   if (first > 0) {
-    add_bit(first_alone, now_ + first, false);
+    add_bit(bit.first_alone, now_ + first, false);
   }
   end_block();
   search(h);

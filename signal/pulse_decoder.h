@@ -43,7 +43,10 @@ public:
   // Takes the next half-wave of the signal, in T-states (0 or more).
   void push(double half_wave);
   void push(std::span<const double> half_waves);
-  // Takes times equal half-waves, with the same result as one at a time.
+  // Takes times equal half-waves, with the same result as one at a time
+  // (times only rounded otherwise). Where they keep the decoder in a steady
+  // state (a tone, quiet, bytes of equal bits) they are passed over together:
+  // at most 30 are judged alone, and the bytes they add cost their length.
   void push(double half_wave, std::uint64_t times);
 
   // Ends the signal: a block running up to its last half-wave is complete.
@@ -62,8 +65,20 @@ public:
   bool busy() const { return state_ != State::SEARCH || run_ > 0; }
   double busy_since() const { return run_start_; }
 
+  // Half-waves judged one at a time so far; those passed over together in a
+  // steady state count as none. Shows the work a signal cost.
+  std::uint64_t judged() const { return judged_; }
+
 private:
   enum class State { SEARCH, PILOT, SYNC, DATA };
+
+  // A pair of half-waves as a bit: whether it is one, its value, and the
+  // value its first half alone tells.
+  struct Bit {
+    bool whole = false;
+    bool one = false;
+    bool first_alone = false;
+  };
 
   void search(double h);
   void pilot(double h);
@@ -72,6 +87,11 @@ private:
   void add_bit(bool one, double end, bool doubt);
   void end_block();
   bool fits_pilot(double h) const;
+  bool fits_half(double h) const;
+  Bit judge_bit(double first, double second) const;
+  std::uint64_t pass_steady(double h, std::uint64_t times);
+  void follow_tone(double h, std::uint64_t times);
+  std::uint64_t pass_bytes(double h, std::uint64_t times);
 
   State state_ = State::SEARCH;
   double now_ = 0;
@@ -89,6 +109,7 @@ private:
   double byte_end_ = 0;
   bool cut_ = false;
   std::deque<DecodedBlock> done_;
+  std::uint64_t judged_ = 0;
 };
 
 // Turns a two-level signal given in pieces (a level for a time) into
