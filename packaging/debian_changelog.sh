@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Writes CHANGELOG.md as a Debian changelog, one entry per "## VERSION (DATE)"
-# heading, for the changelog.gz of the Debian package.
+# heading, for the changelog.gz of the Debian package. DATE is YYYY-MM-DD,
+# with the time of day (HH:MM, UTC) after it when two releases share a day.
 # Usage: debian_changelog.sh CHANGELOG.md "NAME <EMAIL>"
 set -euo pipefail
 
@@ -28,11 +29,13 @@ awk -v maintainer="$2" '
   }
   /^## / {
     close_entry()
-    if (!match($0, /^## [^ ]+ \([0-9]+-[0-9]+-[0-9]+\) *$/)) {
-      print "heading is not \"## VERSION (YYYY-MM-DD)\": " $0 > "/dev/stderr"
+    if (!match($0, /^## [^ ]+ \([0-9]+-[0-9]+-[0-9]+( [0-9]+:[0-9]+)?\) *$/)) {
+      print "heading is not \"## VERSION (YYYY-MM-DD[ HH:MM])\": " $0 > "/dev/stderr"
       failed = 1; version = ""; next
     }
-    version = $2; date = $3; gsub(/[()]/, "", date)
+    version = $2; date = substr($0, index($0, "(") + 1)
+    sub(/\).*/, "", date)
+    if (date ~ / /) date = date " UTC"
     if (entries++) print ""
     print "vetrik (" version ") unstable; urgency=medium"
     next
