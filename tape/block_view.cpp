@@ -52,6 +52,22 @@ void BlockView::end_view(std::string_view message, std::string_view block) {
   }
 }
 
+void BlockView::next_block() {
+  for (;;) {
+    switch (signal_step()) {
+    case SignalStep::DONE:
+      return;
+    case SignalStep::AGAIN:
+      break;
+    case SignalStep::IDLE:
+      if (read_block()) {
+        return;
+      }
+      break;
+    }
+  }
+}
+
 BlockView::SignalStep BlockView::signal_step() {
   if (signal_.pop(gathered_)) {
     start_gathered_block(static_cast<std::int32_t>(gathered_.size()));

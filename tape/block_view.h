@@ -34,9 +34,11 @@ protected:
   BlockView(ImageInput& image, std::span<const std::uint8_t> looked_at)
       : TapeView(image, looked_at) {}
 
-  // Reads blocks until one is a data block, then starts it with
-  // start_block or start_gathered_block; or ends the view with end_view.
-  virtual void next_block() = 0;
+  // Reads the image's next block. Returns true when it started a data block
+  // (start_block, start_gathered_block) or ended the view (end_view); false
+  // when it stepped over the block or started a signal block, or ended a
+  // signal run (whose blocks then come first).
+  virtual bool read_block() = 0;
 
   // The next data block: size bytes read straight from the image. When the
   // image ends inside them, the view ends there, with no problem.
@@ -48,14 +50,6 @@ protected:
   // blocks but gave no block at all ends with NO_BLOCKS_FOUND.
   void end_view(std::string_view message = {}, std::string_view block = {});
 
-  // What a signal run does before the reader goes on with the image's next
-  // block.
-  enum class SignalStep {
-    DONE,  // a block decoded from the signal started, or the view ended
-    AGAIN, // some of a signal block was read: take the next step
-    IDLE   // nothing to do: the reader reads its next block
-  };
-  SignalStep signal_step();
   // Starts reading a signal block of the run; name is its name in messages.
   // The reader has started it in signal_ first.
   void signal_block_started(std::string name);
@@ -79,6 +73,17 @@ protected:
 
 private:
   std::int32_t fill(std::uint8_t* destination, std::int32_t n) override;
+  // Finds the next data block, or the view's end.
+  void next_block();
+
+  // What a signal run does before the reader goes on with the image's next
+  // block.
+  enum class SignalStep {
+    DONE,  // a block decoded from the signal started, or the view ended
+    AGAIN, // some of a signal block was read: take the next step
+    IDLE   // nothing to do: the reader reads its next block
+  };
+  SignalStep signal_step();
   // The next data block: size bytes from source, which delivers them all
   // unless the image ends.
   void start_from(ImageInput& source, std::int32_t size);

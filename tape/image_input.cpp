@@ -50,8 +50,8 @@ std::int32_t PrefixedInput::read(std::uint8_t* destination, std::int32_t n) {
 }
 
 std::int32_t LimitedInput::read(std::uint8_t* destination, std::int32_t n) {
-  const auto want = static_cast<std::int32_t>(
-      std::min<std::uint64_t>(left_, static_cast<std::uint64_t>(std::max(n, 0))));
+  const auto want = static_cast<std::int32_t>(std::min<std::uint64_t>(
+      left_, static_cast<std::uint64_t>(std::max(n, 0))));
   if (want == 0) {
     return 0;
   }

@@ -31,57 +31,51 @@ std::string block_name(PzxReader::Tag tag) {
 
 } // namespace
 
-void PzxReader::next_block() {
-  for (;;) {
-    const SignalStep step = signal_step();
-    if (step == SignalStep::DONE) {
-      return;
-    }
-    if (step == SignalStep::AGAIN) {
-      continue;
-    }
-    std::array<std::uint8_t, BLOCK_HEAD_SIZE>& head = head_;
-    std::int32_t got = 0;
-    if (head_held_) {
-      got = *head_held_;
-      head_held_.reset();
-    } else {
-      got = image_.read(head.data(), BLOCK_HEAD_SIZE);
-    }
-    const Tag tag(head.data(), std::min<std::size_t>(got, 4));
-    const bool pulses = got == BLOCK_HEAD_SIZE && header_read_ &&
-                        std::equal(PULS_TAG.begin(), PULS_TAG.end(), head.begin());
-    // Any block but a pulse list ends a signal run, and so does the end:
-    // the run's last blocks come first.
-    if (!pulses && end_signal()) {
-      head_held_ = got;
-      continue;
-    }
-    if (got == 0) {
-      end_view();
-      return;
-    }
-    if (got < BLOCK_HEAD_SIZE) {
-      end_view(TRUNCATED_BLOCK, block_name(tag));
-      return;
-    }
-    const std::uint32_t size = little_endian(&head[4], 4);
-    if (pulses) {
-      signal_.start_pulses(size);
-      signal_block_started(block_name(tag));
-    } else if (!header_read_) {
-      header_read_ = true;
-      if (!read_header(size, tag)) {
-        return;
-      }
-    } else if (std::equal(DATA_TAG.begin(), DATA_TAG.end(), head.begin())) {
-      read_data(size, tag);
-      return;
-    } else if (!skip(size)) {
-      end_view(TRUNCATED_BLOCK, block_name(tag));
-      return;
-    }
+bool PzxReader::read_block() {
+  std::int32_t got = 0;
+  if (head_held_) {
+    got = *head_held_;
+    head_held_.reset();
+  } else {
+    got = image_.read(head_.data(), BLOCK_HEAD_SIZE);
   }
+  const Tag tag(head_.data(), std::min<std::size_t>(got, 4));
+  const bool pulses =
+      got == BLOCK_HEAD_SIZE && header_read_ &&
+      std::equal(PULS_TAG.begin(), PULS_TAG.end(), head_.begin());
+  // Any block but a pulse list ends a signal run, and so does the end: the
+  // run's last blocks come first.
+  if (!pulses && end_signal()) {
+    head_held_ = got;
+    return false;
+  }
+  if (got == 0) {
+    end_view();
+    return true;
+  }
+  if (got < BLOCK_HEAD_SIZE) {
+    end_view(TRUNCATED_BLOCK, block_name(tag));
+    return true;
+  }
+  const std::uint32_t size = little_endian(&head_[4], 4);
+  if (pulses) {
+    signal_.start_pulses(size);
+    signal_block_started(block_name(tag));
+    return false;
+  }
+  if (!header_read_) {
+    header_read_ = true;
+    return !read_header(size, tag);
+  }
+  if (std::equal(DATA_TAG.begin(), DATA_TAG.end(), head_.begin())) {
+    read_data(size, tag);
+    return true;
+  }
+  if (!skip(size)) {
+    end_view(TRUNCATED_BLOCK, block_name(tag));
+    return true;
+  }
+  return false;
 }
 
 bool PzxReader::read_header(std::uint32_t size, Tag tag) {

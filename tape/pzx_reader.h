@@ -23,7 +23,7 @@ public:
       : BlockView(image, looked_at) {}
 
 private:
-  void next_block() override;
+  bool read_block() override;
   // The rest of the first block, of size bytes after its tag and size;
   // false when the view ended there.
   bool read_header(std::uint32_t size, Tag tag);

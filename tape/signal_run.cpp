@@ -118,7 +118,7 @@ SignalRun::Feed SignalRun::feed_pulses() {
     return Feed::TRUNCATED;
   }
   return half_word_ < 0 && expect_ == Expect::FIRST ? Feed::DONE
-                                                     : Feed::DAMAGED;
+                                                    : Feed::DAMAGED;
 }
 
 void SignalRun::pulse_word(std::uint16_t word) {

@@ -107,42 +107,31 @@ bool is_recording(std::uint8_t id) {
 
 } // namespace
 
-void TzxReader::next_block() {
+bool TzxReader::read_block() {
   if (!header_read_) {
     header_read_ = true;
     if (!read_header()) {
-      return;
+      return true;
     }
   }
-  for (;;) {
-    const SignalStep step = signal_step();
-    if (step == SignalStep::DONE) {
-      return;
+  std::uint8_t id = 0;
+  if (held_id_) {
+    id = *held_id_;
+    held_id_.reset();
+  } else if (!take(&id, 1)) {
+    // The image's end ends a signal run too; its last blocks come first.
+    if (end_signal()) {
+      return false;
     }
-    if (step == SignalStep::AGAIN) {
-      continue;
-    }
-    std::uint8_t id = 0;
-    if (held_id_) {
-      id = *held_id_;
-      held_id_.reset();
-    } else if (!take(&id, 1)) {
-      // The image's end ends a signal run too; its last blocks come first.
-      if (!end_signal()) {
-        end_view();
-        return;
-      }
-      continue;
-    }
-    // Any block but a recording ends a signal run.
-    if (!is_recording(id) && end_signal()) {
-      held_id_ = id;
-      continue;
-    }
-    if (read_block(id)) {
-      return;
-    }
+    end_view();
+    return true;
   }
+  // Any block but a recording ends a signal run.
+  if (!is_recording(id) && end_signal()) {
+    held_id_ = id;
+    return false;
+  }
+  return read_block(id);
 }
 
 bool TzxReader::read_header() {

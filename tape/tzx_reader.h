@@ -22,11 +22,12 @@ public:
       : BlockView(image, looked_at) {}
 
 private:
-  void next_block() override;
+  bool read_block() override;
   // Reads the signature and version; false when the view ended there.
   bool read_header();
   // Reads the rest of the block id; true when it started a data block or
-  // ended the view, false when it was stepped over.
+  // ended the view, false when it was stepped over or started a signal
+  // block.
   bool read_block(std::uint8_t id);
   // The rest of a 0x19 block after its 32-bit length; as read_block.
   bool read_generalized(std::uint64_t length);
