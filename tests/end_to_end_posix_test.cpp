@@ -118,13 +118,9 @@ protected:
 
   TempDir dir_;
   std::thread feeder_;
-  const Bytes good_ = pattern(40, 1);
-  const Bytes next_ = pattern(30, 2);
-  const Bytes two_ = [this] {
-    Bytes image = tape_file("good", good_);
-    append(image, tape_file("next", next_));
-    return image;
-  }();
+  const Bytes& good_ = GOOD_PAYLOAD;
+  const Bytes& next_ = NEXT_PAYLOAD;
+  const Bytes& two_ = GOOD_AND_NEXT;
 };
 
 // Names extracted from an image of count files called f0, f1 ...

@@ -70,14 +70,10 @@ protected:
   }
 
   TempDir dir_;
-  const Bytes good_ = pattern(40, 1);
-  const Bytes next_ = pattern(30, 2);
+  const Bytes& good_ = GOOD_PAYLOAD;
+  const Bytes& next_ = NEXT_PAYLOAD;
   // Two stored files, "good" and "next", and what unpacking them leaves.
-  const Bytes two_ = [this] {
-    Bytes image = tape_file("good", good_);
-    append(image, tape_file("next", next_));
-    return image;
-  }();
+  const Bytes& two_ = GOOD_AND_NEXT;
   const Files both_{{"good      .B", good_}, {"next      .B", next_}};
 };
 

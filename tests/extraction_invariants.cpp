@@ -288,7 +288,123 @@ void directory_install(const Directory& directory, FakePlatform& fake) {
                             directory.foreign_files.end());
 }
 
-std::string extraction_violation(const ExtractionRun& run) {
+namespace {
+
+// Reads a run's console stored file by stored file, as the model of its
+// image says they come.
+class ConsoleCheck {
+public:
+  ConsoleCheck(const ExtractionRun& run, std::string_view text)
+      : run_(run), console_(text) {}
+
+  // The first broken rule, or "".
+  std::string check(const TapeModel& model) {
+    for (std::size_t i = 0; i < model.files.size() && !stopped_; ++i) {
+      bool unreported = false;
+      if (std::string v = file_report(i, model.files[i], &unreported);
+          !v.empty()) {
+        return v;
+      }
+      if (unreported) {
+        break;
+      }
+    }
+    return end(model);
+  }
+
+  const std::map<std::string, Report>& reports() const { return reports_; }
+  // Whether anything but "Extracting" lines was printed.
+  bool problem() const { return problem_; }
+
+private:
+  std::string here() const {
+    return std::string(console_.rest().substr(0, 80));
+  }
+
+  void expect(const std::string& message) {
+    if (!console_.take(message) && failure_.empty()) {
+      failure_ = "expected \"" + message + "\" at: " + here();
+    }
+    problem_ = true;
+    stopped_ = true;
+  }
+
+  // The report of stored file i. Sets *unreported when a failed read ended
+  // the run before it.
+  std::string file_report(std::size_t i, const StoredFile& file,
+                          bool* unreported) {
+    const bool created = console_.take("Extracting ");
+    if (!created && !console_.take("Write Error ")) {
+      *unreported = run_.reads_may_fail;
+      return run_.reads_may_fail ? ""
+                                 : "expected a report of " + file.safe_name +
+                                       file.extension + " at: " + here();
+    }
+    const std::optional<std::string> output = console_.take_name(file);
+    if (!output || !plain_name(*output)) {
+      return "an output name not made from the header at: " + here();
+    }
+    Report report{i};
+    if (created) {
+      if (!console_.take("\r\n")) {
+        return "no line end after Extracting " + *output;
+      }
+      report.lost = console_.take("Write Error " + *output);
+    }
+    problem_ = problem_ || !created || report.lost;
+    const std::string truncated =
+        "truncated data for " + base_of(*output, file);
+    if (!file.complete ||
+        (run_.reads_may_fail && console_.next_is(truncated))) {
+      expect(truncated);
+      report.truncated = true;
+    } else if (created && !file.checksum_ok) {
+      expect("wrong data checksum for " + base_of(*output, file));
+    }
+    if (created) {
+      reports_[*output] = report;
+    }
+    return failure_;
+  }
+
+  // The message that ended the loop, if any, then "done!".
+  std::string end(const TapeModel& model) {
+    if (!stopped_ && !console_.next_is("done!")) {
+      if (run_.reads_may_fail) {
+        // The image may have ended early anywhere: one message, then done.
+        problem_ = true;
+        const std::string_view rest = console_.rest();
+        if (!rest.ends_with("done!") || !one_stop_message(rest)) {
+          return "after a failed read, not one message and done!: " + here();
+        }
+        console_.take(rest.substr(0, rest.size() - 5));
+      } else if (model.end_message.empty()) {
+        return "unexpected text at: " + here();
+      } else {
+        expect(model.end_message);
+      }
+    }
+    if (!failure_.empty()) {
+      return failure_;
+    }
+    if (console_.rest() != "done!") {
+      return "the console does not end with done! after the last message: " +
+             here();
+    }
+    return {};
+  }
+
+  const ExtractionRun& run_;
+  Cursor console_;
+  std::map<std::string, Report> reports_;
+  bool problem_ = false;
+  bool stopped_ = false;
+  std::string failure_;
+};
+
+// The first rule broken before the console is read: a handle or buffer
+// left over, or a path created that is no plain name.
+std::string leftover_violation(const ExtractionRun& run) {
   const FakePlatform& fake = run.after;
   if (fake.open_handles() != 0 || fake.live_buffers() != 0) {
     return "a handle or a stream buffer was left over";
@@ -299,12 +415,21 @@ std::string extraction_violation(const ExtractionRun& run) {
       return "tried to create a path that is not a plain name: " + call.path;
     }
   }
+  return {};
+}
+
+} // namespace
+
+std::string extraction_violation(const ExtractionRun& run) {
+  if (std::string v = leftover_violation(run); !v.empty()) {
+    return v;
+  }
   const auto& calls = run.after.calls;
   const bool read_failed =
       std::any_of(calls.begin(), calls.end(), [](const FakeCall& call) {
         return call.kind == CallKind::READ && call.failed;
       });
-  std::string text = fake.console;
+  std::string text = run.after.console;
   if (text.starts_with("cannot read ") && !text.ends_with("done!")) {
     if (text != "cannot read " + run.image_path || run.status != 1) {
       return "\"cannot read\" without the path alone, or not exit 1";
@@ -320,89 +445,18 @@ std::string extraction_violation(const ExtractionRun& run) {
   if (read_failed) {
     text.replace(text.size() - unread.size(), unread.size(), "done!");
   }
-  Cursor console(text);
-
   const TapeModel model = model_of(run.image);
-  std::map<std::string, Report> reports;
-  bool problem = false; // anything but "Extracting" lines was printed
-  bool stopped = false;
-  std::string failure;
-  const auto expect = [&](const std::string& message) {
-    if (!console.take(message)) {
-      failure = "expected \"" + message +
-                "\" at: " + std::string(console.rest().substr(0, 80));
-    }
-    problem = true;
-    stopped = true;
-  };
-  for (std::size_t i = 0; i < model.files.size() && !stopped; ++i) {
-    const StoredFile& file = model.files[i];
-    const bool created = console.take("Extracting ");
-    if (!created && !console.take("Write Error ")) {
-      if (!run.reads_may_fail) {
-        return "expected a report of " + file.safe_name + file.extension +
-               " at: " + std::string(console.rest().substr(0, 80));
-      }
-      break;
-    }
-    const std::optional<std::string> output = console.take_name(file);
-    if (!output || !plain_name(*output)) {
-      return "an output name not made from the header at: " +
-             std::string(console.rest().substr(0, 80));
-    }
-    Report report{i};
-    if (created) {
-      if (!console.take("\r\n")) {
-        return "no line end after Extracting " + *output;
-      }
-      report.lost = console.take("Write Error " + *output);
-    }
-    problem = problem || !created || report.lost;
-    const std::string truncated =
-        "truncated data for " + base_of(*output, file);
-    if (!file.complete || (run.reads_may_fail && console.next_is(truncated))) {
-      expect(truncated);
-      report.truncated = true;
-    } else if (created && !file.checksum_ok) {
-      expect("wrong data checksum for " + base_of(*output, file));
-    }
-    if (!failure.empty()) {
-      return failure;
-    }
-    if (created) {
-      reports[*output] = report;
-    }
-  }
-  if (!stopped && !console.next_is("done!")) {
-    if (run.reads_may_fail) {
-      // The image may have ended early anywhere: one message, then done.
-      problem = true;
-      const std::string_view rest = console.rest();
-      if (!rest.ends_with("done!") || !one_stop_message(rest)) {
-        return "after a failed read, not one message and done!: " +
-               std::string(rest.substr(0, 80));
-      }
-      console.take(rest.substr(0, rest.size() - 5));
-    } else if (model.end_message.empty()) {
-      return "unexpected text at: " + std::string(console.rest().substr(0, 80));
-    } else {
-      expect(model.end_message);
-      if (!failure.empty()) {
-        return failure;
-      }
-    }
-  }
-  if (console.rest() != "done!") {
-    return "the console does not end with done! after the last message: " +
-           std::string(console.rest().substr(0, 80));
+  ConsoleCheck console(run, text);
+  if (std::string v = console.check(model); !v.empty()) {
+    return v;
   }
   // A failed read of the image leaves its rest unread: never a clean run.
-  problem = problem || read_failed;
+  const bool problem = console.problem() || read_failed;
   if (run.status != (problem ? 1 : 0)) {
     return "exit status " + std::to_string(run.status) +
            " disagrees with the messages";
   }
-  return check_files(run, model, reports);
+  return check_files(run, model, console.reports());
 }
 
 } // namespace vetrik

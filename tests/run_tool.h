@@ -71,6 +71,12 @@ private:
   std::filesystem::path path_;
 };
 
+// Two stored files, "good" and "next", for runs that need a small tape.
+inline const Bytes GOOD_PAYLOAD = pattern(40, 1);
+inline const Bytes NEXT_PAYLOAD = pattern(30, 2);
+inline const Bytes GOOD_AND_NEXT = joined(
+    {tape_file("good", GOOD_PAYLOAD), tape_file("next", NEXT_PAYLOAD)});
+
 // The bytes of a file; empty when it cannot be read.
 inline Bytes read_bytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
