@@ -287,7 +287,7 @@ void PulseDecoder::end_block() {
   }
   last_byte_doubt_ = false;
   if (!bytes_.empty()) {
-    done_.push_back({std::move(bytes_), run_start_, byte_end_, cut_});
+    done_.push_back({std::move(bytes_), run_start_, byte_end_, cut_, ending_});
     bytes_ = {};
   }
   cut_ = false;
@@ -298,7 +298,9 @@ void PulseDecoder::end_block() {
 
 void PulseDecoder::finish() {
   if (state_ == State::DATA) {
+    ending_ = bits_ > 0 || first_half_ > 0;
     end_block();
+    ending_ = false;
   }
   state_ = State::SEARCH;
   run_ = 0;

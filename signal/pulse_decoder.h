@@ -36,6 +36,9 @@ struct DecodedBlock {
   // The block went on past MAX_BLOCK_SIZE bytes: the rest of its bits were
   // read and dropped.
   bool cut = false;
+  // The signal ended inside one of the block's bytes: the recording has
+  // most likely cut the block short.
+  bool open_end = false;
 };
 
 class PulseDecoder {
@@ -108,6 +111,7 @@ private:
   std::size_t bits_ = 0;
   double byte_end_ = 0;
   bool cut_ = false;
+  bool ending_ = false; // finish() ends the block inside a byte
   std::deque<DecodedBlock> done_;
   std::uint64_t judged_ = 0;
 };

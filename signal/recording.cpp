@@ -167,10 +167,11 @@ struct RecordingReader::CswSource final : Source {
       level = !level;
     }
     if (n == 0) {
-      // A block under way where the data broke is not given.
+      // The pulses before a break are whole, and the last of them may end
+      // a block; a block under way where the data broke is not given.
       problem = reader.problem();
+      joiner.finish();
       if (problem.kind == SignalProblemKind::NONE) {
-        joiner.finish();
         decoder.finish();
       }
     }
@@ -222,6 +223,7 @@ bool RecordingReader::next_block(std::vector<std::uint8_t>& block) {
   }
   block = std::move(decoded.bytes);
   cut_ = decoded.cut;
+  open_end_ = decoded.open_end;
   return true;
 }
 

@@ -41,6 +41,10 @@ public:
   // its first 65535 bytes and the rest was dropped.
   bool cut() const { return cut_; }
 
+  // Whether the recording ended inside one of the last given block's bytes:
+  // it has most likely been cut short.
+  bool open_end() const { return open_end_; }
+
   // The message for what stopped the recording ("unsupported WAV encoding
   // 85", "damaged WAV header", "unsupported CSW compression 3", "damaged CSW
   // header", "damaged CSW data"); empty when nothing did. Blocks before a
@@ -54,6 +58,7 @@ private:
 
   std::unique_ptr<Source> source_;
   bool cut_ = false;
+  bool open_end_ = false;
 };
 
 } // namespace vetrik

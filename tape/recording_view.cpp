@@ -9,6 +9,28 @@ namespace vetrik {
 namespace {
 
 inline constexpr std::size_t LENGTH_WORD = 2;
+// A header block: flag 0, and 19 bytes in all.
+inline constexpr std::uint8_t HEADER_FLAG = 0x00;
+inline constexpr std::size_t HEADER_BLOCK = 19;
+inline constexpr std::size_t LONGEST_BLOCK = 0xFFFF;
+
+// The length a block's word claims. A block the recording's end cut short
+// (its bytes do not check out) is given as the tape held it, longer than
+// what is there, so that it ends like a cut TAP image: a header as 19
+// bytes, any other block as one byte more.
+std::size_t claimed_length(const std::vector<std::uint8_t>& block,
+                           bool open_end) {
+  std::uint8_t sum = 0;
+  for (std::uint8_t b : block) {
+    sum ^= b;
+  }
+  if (!open_end || sum == 0 || block.size() >= LONGEST_BLOCK) {
+    return block.size();
+  }
+  return block[0] == HEADER_FLAG && block.size() < HEADER_BLOCK
+             ? HEADER_BLOCK
+             : block.size() + 1;
+}
 
 } // namespace
 
@@ -17,8 +39,7 @@ std::int32_t RecordingView::fill(std::uint8_t* destination, std::int32_t n) {
   while (got < n) {
     if (at_ < LENGTH_WORD) {
       // Little-endian: the low byte first.
-      destination[got++] =
-          static_cast<std::uint8_t>(block_.size() >> (8 * at_));
+      destination[got++] = static_cast<std::uint8_t>(length_ >> (8 * at_));
       ++at_;
     } else if (at_ < LENGTH_WORD + block_.size()) {
       const std::size_t take = std::min(static_cast<std::size_t>(n - got),
@@ -36,6 +57,7 @@ std::int32_t RecordingView::fill(std::uint8_t* destination, std::int32_t n) {
 bool RecordingView::next_block() {
   if (reader_.next_block(block_)) {
     block_seen_ = true;
+    length_ = claimed_length(block_, reader_.open_end());
     at_ = 0;
     return true;
   }

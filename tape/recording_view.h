@@ -25,7 +25,10 @@ private:
 
   RecordingReader reader_;
   // The current block: its length word, then its bytes; at_ counts both.
+  // The length word may claim more bytes than there are: the recording
+  // ended inside the block.
   std::vector<std::uint8_t> block_;
+  std::size_t length_ = 0;
   std::size_t at_ = 2; // none yet: as if past the end of an empty one
   bool block_seen_ = false;
   bool ended_ = false;

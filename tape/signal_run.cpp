@@ -93,6 +93,8 @@ SignalRun::Feed SignalRun::feed_csw() {
     return Feed::TRUNCATED;
   }
   if (runs_->damaged()) {
+    // The pulses before the break are whole, and the last may end a block.
+    joiner_.finish();
     return Feed::DAMAGED;
   }
   // Bytes after the end of the compressed stream are ignored.
@@ -117,8 +119,12 @@ SignalRun::Feed SignalRun::feed_pulses() {
   if (block_.cut_short()) {
     return Feed::TRUNCATED;
   }
-  return half_word_ < 0 && expect_ == Expect::FIRST ? Feed::DONE
-                                                    : Feed::DAMAGED;
+  if (half_word_ < 0 && expect_ == Expect::FIRST) {
+    return Feed::DONE;
+  }
+  // The pulses before the broken entry are whole.
+  joiner_.finish();
+  return Feed::DAMAGED;
 }
 
 void SignalRun::pulse_word(std::uint16_t word) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/pzx_builder.h"
@@ -167,6 +169,78 @@ TEST(RecordedTapes, ABrokenRecordingGivesTheBlocksBeforeTheBreak) {
   for (const auto& [image, problem] : images) {
     EXPECT_EQ(read_view(image), (ViewRead{before_last, problem}));
   }
+}
+
+// Seconds from the start of saved() to halfway through the bits of block i.
+double halfway_through(std::size_t i) {
+  const std::vector<Bytes>& blocks = TWO_FILES_BLOCKS;
+  const auto bits = [](const Bytes& block) {
+    double t = 0;
+    for (std::uint8_t byte : block) {
+      for (int bit = 7; bit >= 0; --bit) {
+        t += ((byte >> bit) & 1) != 0 ? 2 * ONE_HALF_WAVE : 2 * ZERO_HALF_WAVE;
+      }
+    }
+    return t;
+  };
+  double t = 0;
+  for (std::size_t b = 0; b <= i; ++b) {
+    const double pilot = blocks[b][0] < 128 ? 8063 : 3223;
+    t += pilot * PILOT_HALF_WAVE + SYNC1_HALF_WAVE + SYNC2_HALF_WAVE;
+    t += b < i ? bits(blocks[b]) + 0.3 * T_STATES_PER_SECOND
+               : bits(blocks[b]) / 2;
+  }
+  return t / T_STATES_PER_SECOND;
+}
+
+// A recording that ends inside a block's bytes ends as a TAP image cut
+// there: the block's length word claims the bytes the tape held.
+TEST(RecordedTapes, ARecordingCutInsideABlockEndsLikeACutTapImage) {
+  const recording::Samples whole = recording::render(saved(), RATE);
+  const std::vector<Bytes>& blocks = TWO_FILES_BLOCKS;
+  // The second header, and the last data block.
+  for (const std::size_t cut_block : {std::size_t{2}, std::size_t{3}}) {
+    const auto end =
+        static_cast<std::ptrdiff_t>(halfway_through(cut_block) * RATE);
+    const ViewRead view = read_view(
+        recording::wav({recording::Samples(whole.begin(), whole.begin() + end)},
+                       RATE, WavEncoding::PCM_16));
+    Bytes start;
+    for (std::size_t b = 0; b < cut_block; ++b) {
+      append(start, tap_of({blocks[b]}));
+    }
+    ASSERT_GT(view.bytes.size(), start.size() + 2) << cut_block;
+    ASSERT_TRUE(std::equal(start.begin(), start.end(), view.bytes.begin()));
+    const std::size_t length =
+        view.bytes[start.size()] + view.bytes[start.size() + 1] * 0x100U;
+    const Bytes there(view.bytes.begin() +
+                          static_cast<std::ptrdiff_t>(start.size() + 2),
+                      view.bytes.end());
+    // A header as the 19 bytes it is, any other block one byte longer.
+    EXPECT_EQ(length, cut_block == 2 ? 19 : there.size() + 1);
+    EXPECT_LT(there.size(), blocks[cut_block].size());
+    EXPECT_GT(there.size(), 2U);
+    EXPECT_TRUE(
+        std::equal(there.begin(), there.end(), blocks[cut_block].begin()));
+    EXPECT_EQ(view.problem, "");
+  }
+}
+
+// Data that breaks only in its last check still holds whole pulses: a block
+// they end is given.
+TEST(RecordedTapes, BlocksEndedBeforeABreakAreGiven) {
+  recording::SaveOptions options;
+  options.tail = 0.5;
+  options.first_high = false;
+  const Signal signal = recording::save_signal(TWO_FILES_TAP, options);
+  bool high = false;
+  Bytes z_rle = recording::csw_data(signal, RATE, true, &high);
+  z_rle.back() ^= 0xFF; // the stream's checksum
+  Bytes csw = recording::csw(signal, RATE, recording::CswVariant::V2_Z_RLE);
+  csw.back() ^= 0xFF;
+  EXPECT_EQ(read_view(csw), (ViewRead{TWO_FILES_TAP, "damaged CSW data"}));
+  EXPECT_EQ(read_view(tzx(tzx_csw_recording(z_rle, RATE, 2))),
+            (ViewRead{TWO_FILES_TAP, "damaged block 0x18"}));
 }
 
 } // namespace

@@ -172,7 +172,7 @@ TEST_F(EndToEnd, EveryFormatExtractsExactlyAsItsTapTwin) {
   }
 }
 
-TEST_F(EndToEnd, ARecordingWithoutBlocksOrWithABadHeaderIsReported) {
+TEST_F(EndToEnd, ABadOrEmptyOrCutRecordingIsReported) {
   const recording::Samples silence(22050, 0.0F);
   Bytes bad_header = recording::wav({silence}, 22050, WavEncoding::PCM_16);
   bad_header[20] = 0x55; // format tag 85
@@ -187,6 +187,18 @@ TEST_F(EndToEnd, ARecordingWithoutBlocksOrWithABadHeaderIsReported) {
     EXPECT_EQ(r.out, message + "done!");
     EXPECT_EQ(r.status, 1);
   }
+  // Cut inside its last block, a recording ends as a TAP image cut there.
+  recording::Samples samples =
+      recording::render(recording::save_signal(two_), 22050);
+  samples.resize(samples.size() * 99 / 100);
+  const Result r =
+      run_on(recording::wav({samples}, 22050, WavEncoding::PCM_16));
+  EXPECT_EQ(r.out, "Extracting good      .B\r\nExtracting next      .B\r\n"
+                   "truncated data for next      done!");
+  EXPECT_EQ(r.status, 1);
+  const Bytes there = read_bytes(at("next      .B"));
+  EXPECT_LT(there.size(), next_.size());
+  EXPECT_TRUE(std::equal(there.begin(), there.end(), next_.begin()));
 }
 
 TEST_F(EndToEnd, ABadBlockInATzxImageIsReportedAfterTheFilesBeforeIt) {
