@@ -241,6 +241,10 @@ std::optional<Size> csw_recording(ReferenceView& out, SignalRun& run,
     level = !level;
   }
   if (!whole || runs.damaged()) {
+    // Broken data still ends in whole pulses; cut data may not.
+    if (whole) {
+      run.joiner.finish();
+    }
     run.take_blocks(out.tap);
     out.problem = whole ? "damaged block 0x18" : "truncated block 0x18";
     return std::nullopt;
@@ -402,6 +406,9 @@ ReferenceView pzx(const Image& image) {
       const Size present = std::min(end - body, image.left(body));
       const bool entries_whole = pulse_list(run, image, body, present);
       if (present < end - body || !entries_whole) {
+        if (present == end - body) {
+          run.joiner.finish();
+        }
         run.take_blocks(out.tap);
         out.problem = present < end - body ? "truncated block PULS"
                                            : "damaged block PULS";
