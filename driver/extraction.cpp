@@ -9,7 +9,7 @@
 
 #include "driver/command_line.h"
 #include "driver/console.h"
-#include "driver/tape_format.h"
+#include "tape/tap_format.h"
 #include "fileio/file_access.h"
 #include "naming/output_name.h"
 #include "tape/tape_view.h"

@@ -4,15 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "signal/pulse_decoder.h"
+#include "tape/tap_format.h"
+
 namespace vetrik {
 
 namespace {
 
 inline constexpr std::size_t LENGTH_WORD = 2;
-// A header block: flag 0, and 19 bytes in all.
-inline constexpr std::uint8_t HEADER_FLAG = 0x00;
-inline constexpr std::size_t HEADER_BLOCK = 19;
-inline constexpr std::size_t LONGEST_BLOCK = 0xFFFF;
 
 // The length a block's word claims. A block the recording's end cut short
 // (its bytes do not check out) is given as the tape held it, longer than
@@ -24,11 +23,11 @@ std::size_t claimed_length(const std::vector<std::uint8_t>& block,
   for (std::uint8_t b : block) {
     sum ^= b;
   }
-  if (!open_end || sum == 0 || block.size() >= LONGEST_BLOCK) {
+  if (!open_end || sum == 0 || block.size() >= MAX_BLOCK_SIZE) {
     return block.size();
   }
-  return block[0] == HEADER_FLAG && block.size() < HEADER_BLOCK
-             ? HEADER_BLOCK
+  return block[0] == HEADER_FLAG && block.size() < HEADER_BLOCK_LENGTH
+             ? HEADER_BLOCK_LENGTH
              : block.size() + 1;
 }
 
