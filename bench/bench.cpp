@@ -61,11 +61,28 @@ Case distinct_files(std::string name, std::string what, std::size_t count,
   return c;
 }
 
-Case same_name_files(std::size_t count, std::size_t payload, int runs) {
-  Case c{"same-name", "", {}, count, runs};
+Case same_name_files(std::string name, std::string what, std::size_t count,
+                     std::size_t payload, int runs) {
+  Case c{std::move(name), std::move(what), {}, count, runs};
   const Bytes data = vetrik::tape::pattern(payload, 5);
   for (std::size_t i = 0; i < count; ++i) {
     vetrik::tape::append(c.image, vetrik::tape::tape_file("same", data, 0));
+  }
+  return c;
+}
+
+// count names, each stored twice: every second file needs a numbered name.
+Case names_twice(std::size_t count, int runs) {
+  Case c{"names-twice",
+         "100000 names, each twice, 10 bytes a file",
+         {},
+         2 * count,
+         runs};
+  const Bytes data = vetrik::tape::pattern(10, 4);
+  for (std::size_t i = 0; i < count; ++i) {
+    const Bytes file = vetrik::tape::tape_file(padded_index("n", i), data, 3);
+    vetrik::tape::append(c.image, file);
+    vetrik::tape::append(c.image, file);
   }
   return c;
 }
@@ -263,8 +280,12 @@ int main(int argc, char** argv) {
   cases.push_back(tzx_twin("large-tzx",
                            "the large case as a TZX image (floor: its TAP)",
                            cases.back()));
-  cases.push_back(same_name_files(1600, 65533, runs));
-  cases.back().what = "1600 files of one name and type, 100 MB";
+  cases.push_back(same_name_files("same-name",
+                                  "1600 files of one name and type, 100 MB",
+                                  1600, 65533, runs));
+  cases.push_back(same_name_files(
+      "one-name", "100000 files of one name, 10 bytes each", 100000, 10, runs));
+  cases.push_back(names_twice(100000, runs));
   cases.push_back(distinct_files("many-small", "20000 files of 100 bytes",
                                  20000, 100, runs));
   cases.push_back(typical_tape(runs * 20));

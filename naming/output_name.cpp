@@ -65,21 +65,91 @@ bool leftover(const EntryInfo& entry, const std::string& file_name,
     return false;
   }
   return history == nullptr ||
-         (!history->forgetful && history->left_empty.count(file_name) == 0);
+         (!history->forgetful && !history->left_empty.contains(file_name));
 }
 
 } // namespace
+
+namespace {
+
+// Twice the names the set holds at most, so that probes stay short.
+constexpr std::size_t NAME_SLOTS = 2 * HISTORY_LIMIT;
+
+// FNV-1a over the name's bytes, never 0 (the mark of a free slot).
+std::uint64_t fingerprint(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325U;
+  for (const char c : text) {
+    hash = (hash ^ static_cast<std::uint8_t>(c)) * 0x100000001b3U;
+  }
+  return hash != 0 ? hash : 1;
+}
+
+} // namespace
+
+bool NameSet::insert(std::string_view file_name) {
+  if (size_ >= HISTORY_LIMIT) {
+    return false;
+  }
+  if (slots_.empty()) {
+    slots_.assign(NAME_SLOTS, 0);
+  }
+  const std::uint64_t print = fingerprint(file_name);
+  for (std::size_t i = print % NAME_SLOTS;; i = (i + 1) % NAME_SLOTS) {
+    if (slots_[i] == print) {
+      return true;
+    }
+    if (slots_[i] == 0) {
+      slots_[i] = print;
+      ++size_;
+      return true;
+    }
+  }
+}
+
+bool NameSet::contains(std::string_view file_name) const {
+  if (slots_.empty()) {
+    return false;
+  }
+  const std::uint64_t print = fingerprint(file_name);
+  // The table is never more than half full, so a free slot ends the probe.
+  for (std::size_t i = print % NAME_SLOTS; slots_[i] != 0;
+       i = (i + 1) % NAME_SLOTS) {
+    if (slots_[i] == print) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void NameSet::clear() {
+  slots_.clear();
+  slots_.shrink_to_fit();
+  size_ = 0;
+}
+
+std::int32_t& TakenCounters::at(const std::string& file_name) {
+  const auto found = index_.find(file_name);
+  if (found != index_.end()) {
+    recent_.splice(recent_.begin(), recent_, found->second);
+    return found->second->counter;
+  }
+  if (recent_.size() >= TAKEN_COUNTERS_LIMIT) {
+    index_.erase(recent_.back().file_name);
+    recent_.pop_back();
+  }
+  recent_.push_front({file_name, 0});
+  index_.emplace(recent_.front().file_name, recent_.begin());
+  return recent_.front().counter;
+}
 
 void remember_empty_output(const std::string& file_name, NameHistory& history) {
   if (history.forgetful) {
     return;
   }
-  if (history.left_empty.size() >= HISTORY_LIMIT) {
+  if (!history.left_empty.insert(file_name)) {
     history.forgetful = true;
     history.left_empty.clear();
-    return;
   }
-  history.left_empty.insert(file_name);
 }
 
 FreeName find_free_name(const std::string& name, const std::string& extension,
@@ -103,7 +173,7 @@ FreeName find_free_name(const std::string& name, const std::string& extension,
   }
 
   std::int32_t* last_taken =
-      history != nullptr ? &history->taken[{name, extension}] : nullptr;
+      history != nullptr ? &history->taken.at(plain) : nullptr;
   std::int32_t counter =
       last_taken != nullptr && *last_taken != 0 ? next(*last_taken) : 1;
   for (; counter != 0; counter = next(counter)) {

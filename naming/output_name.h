@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <set>
+#include <list>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -45,10 +46,44 @@ struct FreeName {
 using Claim =
     std::function<OpenOutcome(const std::string& file_name, OpenMode mode)>;
 
-// For each name and extension, the highest counter whose numbered name a
-// search found taken.
-using TakenCounters =
-    std::map<std::pair<std::string, std::string>, std::int32_t>;
+// For the names searched most recently, the highest counter whose numbered
+// name a search found taken. At most TAKEN_COUNTERS_LIMIT names are kept, so
+// memory stays the same however many names a tape holds; a name that fell
+// out is searched from counter 1 again.
+class TakenCounters {
+public:
+  // The counter remembered for file_name (a plain name with its extension),
+  // 0 when none; file_name becomes the most recent name. The reference holds
+  // until the next call.
+  std::int32_t& at(const std::string& file_name);
+
+private:
+  struct Entry {
+    std::string file_name;
+    std::int32_t counter = 0;
+  };
+  std::list<Entry> recent_; // most recent first
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;
+};
+inline constexpr std::size_t TAKEN_COUNTERS_LIMIT = 1024;
+
+inline constexpr std::size_t HISTORY_LIMIT = 65536;
+
+// A set of up to HISTORY_LIMIT file names, kept as 64-bit fingerprints in one
+// table of fixed size (1 MiB once the first name is added). Two names can
+// share a fingerprint; the set then holds both, which only ever keeps the
+// run from reusing an empty file.
+class NameSet {
+public:
+  // Adds file_name; false, adding nothing, when HISTORY_LIMIT names are in.
+  bool insert(std::string_view file_name);
+  bool contains(std::string_view file_name) const;
+  void clear();
+
+private:
+  std::vector<std::uint64_t> slots_; // 0 is a free slot
+  std::size_t size_ = 0;
+};
 
 // What the searches of one run have learnt; kept by the caller for the run.
 struct NameHistory {
@@ -56,10 +91,9 @@ struct NameHistory {
   // Files this run made and left empty: its own output, never a leftover.
   // Past HISTORY_LIMIT of them the run stops remembering and reuses no empty
   // file at all.
-  std::set<std::string> left_empty;
+  NameSet left_empty;
   bool forgetful = false;
 };
-inline constexpr std::size_t HISTORY_LIMIT = 65536;
 
 // Notes in history that this run made file_name and left it empty (it had
 // no payload, or its bytes were lost), so that no later search of the run

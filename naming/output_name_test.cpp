@@ -149,13 +149,35 @@ TEST_F(FindFreeName, RememberedCountersKeepManyFilesOfOneNameLinear) {
   EXPECT_EQ(fake.calls_of(CallKind::FIND).size(), 3U * 94U);
 }
 
+TEST_F(FindFreeName, ANameLongUnusedIsSearchedFromTheStartAndStillRight) {
+  NameHistory history;
+  const auto finds_for = [&](const std::string& name) {
+    fake.calls.clear();
+    const std::string base = chosen(name, ".B", &history);
+    return std::pair(base, fake.calls_of(CallKind::FIND).size());
+  };
+  fake.files["a.B"] = {1};
+  for (int i = 1; i <= 5; ++i) {
+    chosen("a", ".B", &history);
+  }
+  // Recently used: the plain name, the last one made and the free one.
+  EXPECT_EQ(finds_for("a"), std::pair(std::string("a(6)"), std::size_t{3}));
+  for (std::size_t i = 0; i < TAKEN_COUNTERS_LIMIT; ++i) {
+    fake.files["x" + std::to_string(i) + ".B"] = {1};
+    chosen("x" + std::to_string(i), ".B", &history);
+  }
+  // Forgotten: every numbered name again, and the same choice.
+  EXPECT_EQ(finds_for("a"), std::pair(std::string("a(7)"), std::size_t{8}));
+  EXPECT_EQ(finds_for("a"), std::pair(std::string("a(8)"), std::size_t{3}));
+}
+
 TEST_F(FindFreeName, RememberedCounterNearTheEndWrapsThroughNegatives) {
   fake.files["w.B"] = {1};
   NameHistory history;
-  history.taken[{"w", ".B"}] = 2147483646;
+  history.taken.at("w.B") = 2147483646;
   EXPECT_EQ(chosen("w", ".B", &history), "w(2147483647)");
   EXPECT_EQ(chosen("w", ".B", &history), "w(-2147483648)");
-  history.taken[{"w", ".B"}] = -1;
+  history.taken.at("w.B") = -1;
   EXPECT_EQ(chosen("w", ".B", &history), "exhausted");
 }
 
