@@ -79,11 +79,18 @@ const timespec& run_start() {
 // keep times to the even second.
 constexpr time_t RECENT_SECONDS = 2;
 
+// Whether a regular file has no other name, is the user's own and runs as
+// nobody else: a set-user-ID or set-group-ID file is never written to, even
+// empty, since the tape's bytes would then run with its owner's rights.
+bool own_single(const struct stat& st) {
+  return st.st_nlink == 1 && st.st_uid == ::geteuid() &&
+         (st.st_mode & (S_ISUID | S_ISGID)) == 0;
+}
+
 // Whether the file st describes is plainly a leftover: an empty regular
 // file with no other name, the user's own, not changed lately.
 bool plainly_leftover(const struct stat& st) {
-  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() &&
-         st.st_size == 0 &&
+  return S_ISREG(st.st_mode) && own_single(st) && st.st_size == 0 &&
          st.st_mtim.tv_sec < run_start().tv_sec - RECENT_SECONDS;
 }
 
@@ -272,7 +279,7 @@ public:
     info.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     if (S_ISREG(st.st_mode)) {
       info.kind = EntryKind::FILE;
-      info.own_single = st.st_nlink == 1 && st.st_uid == ::geteuid();
+      info.own_single = own_single(st);
     } else if (S_ISDIR(st.st_mode)) {
       info.kind = EntryKind::DIRECTORY;
     } else if (S_ISLNK(st.st_mode)) {

@@ -54,13 +54,18 @@ TEST(PosixCreate, OnlyAFreeNameOrAnOldEmptyFileOfOnesOwnIsOpened) {
   make_old_empty(at("held"));
   const int holder = ::open(at("held").c_str(), O_RDONLY);
   ASSERT_EQ(::flock(holder, LOCK_EX), 0); // another run writes it
+  make_old_empty(at("setuid"));
+  fs::permissions(at("setuid"), fs::perms::set_uid, fs::perm_options::add);
+  make_old_empty(at("setgid"));
+  fs::permissions(at("setgid"), fs::perms::set_gid, fs::perm_options::add);
   make_old_empty(at("other"));
   const bool foreign = ::chown(at("other").c_str(), 65534, 65534) == 0;
 
   const std::map<std::string, std::string> reused{
       {"leftover", "opened"}, {"fresh", "taken"},   {"data", "taken"},
       {"linked", "taken"},    {"symlink", "taken"}, {"fifo", "taken"},
-      {"held", "taken"},      {"missing", "taken"}, {"other", "taken"}};
+      {"held", "taken"},      {"missing", "taken"}, {"other", "taken"},
+      {"setuid", "taken"},    {"setgid", "taken"}};
   for (const auto& [name, expected] : reused) {
     if (name == "other" && !foreign) {
       continue; // not root: no file of another user's can be made
