@@ -6,11 +6,12 @@
 namespace vetrik {
 
 void console_print(std::string_view text) {
+  // The platform remembers a failure until the end of the run.
   platform().console_write(text);
 }
 
-void console_finish() {
-  platform().console_flush();
+bool console_finish() {
+  return platform().console_flush();
 }
 
 InterruptsDeferred::InterruptsDeferred() {

@@ -6,11 +6,12 @@
 namespace vetrik {
 
 // Writes text to standard output as it is, adding no line terminator.
-// A failed write is ignored.
+// A failed write does not stop the run; console_finish tells of it.
 void console_print(std::string_view text);
 
 // Sends out whatever console text is still held back; the last call of a run.
-void console_finish();
+// Returns false when any console text of the run could not be written.
+bool console_finish();
 
 // While one lives, a request to end the process (an interrupt, a termination,
 // a hang-up) waits, so that what is done in between and its report are never

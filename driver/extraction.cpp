@@ -9,9 +9,9 @@
 
 #include "driver/command_line.h"
 #include "driver/console.h"
-#include "tape/tap_format.h"
 #include "fileio/file_access.h"
 #include "naming/output_name.h"
+#include "tape/tap_format.h"
 #include "tape/tape_view.h"
 
 namespace vetrik {
@@ -324,7 +324,11 @@ int run_extraction() {
         extraction.failed() || unread_rest ? EXIT_INCOMPLETE : EXIT_COMPLETE;
   }
   file_close_all();
-  console_finish();
+  // A report that never arrived is no success, though every file may be
+  // whole: a script must not take the run for complete.
+  if (!console_finish() && status == EXIT_COMPLETE) {
+    status = EXIT_INCOMPLETE;
+  }
   return status;
 }
 

@@ -6,7 +6,8 @@ namespace vetrik {
 
 // Exit statuses of a run.
 inline constexpr int EXIT_COMPLETE = 0;   // read to the end, every file whole
-inline constexpr int EXIT_INCOMPLETE = 1; // a problem was reported
+inline constexpr int EXIT_INCOMPLETE = 1; // a problem was reported, or the
+                                          // report itself was lost
 inline constexpr int EXIT_USAGE = 2;      // no image was named
 
 // Runs the tool on the current platform and command line, printing every

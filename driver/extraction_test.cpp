@@ -346,7 +346,8 @@ TEST(SystemCalls, WithoutBuffersTheResultIsTheSame) {
 
 // A block that ends the view of a TZX image with a problem, and its message.
 // A CSW recording of a compression there is none of.
-const Bytes BAD_BLOCK = {0x18, 11, 0, 0, 0, 0, 0, 0x44, 0xAC, 0, 3, 0, 0, 0, 0, 0xAA};
+const Bytes BAD_BLOCK = {0x18, 11, 0, 0, 0, 0, 0, 0x44,
+                         0xAC, 0,  3, 0, 0, 0, 0, 0xAA};
 const std::string BAD_BLOCK_PROBLEM = "cannot decode block 0x18";
 
 // The header block of a file "lead", as a TZX block.

@@ -179,9 +179,13 @@ EntryInfo FakePlatform::find_entry(const std::string& path) {
   return info;
 }
 
-void FakePlatform::console_write(std::string_view text) {
-  log({CallKind::CONSOLE, {}, static_cast<std::int64_t>(text.size())});
-  console += text;
+bool FakePlatform::console_write(std::string_view text) {
+  if (log({CallKind::CONSOLE, {}, static_cast<std::int64_t>(text.size())})) {
+    console_lost = true;
+  } else {
+    console += text;
+  }
+  return !console_lost;
 }
 
 std::uint8_t* FakePlatform::allocate_buffer(std::size_t size) {

@@ -56,11 +56,12 @@ public:
   std::map<std::string, std::vector<std::uint8_t>> appearing;
 
   std::string console;         // everything written to the console
+  bool console_lost = false;   // a CONSOLE call failed
   std::vector<FakeCall> calls; // every call, in order
 
   // Makes the nth call of kind from now on fail (n counts from 1). A failed
   // CREATE returns INVALID_HANDLE, READ and WRITE move nothing, CLOSE reports
-  // an error after closing, ALLOCATE returns nullptr.
+  // an error after closing, ALLOCATE returns nullptr, CONSOLE loses its text.
   void fail(CallKind kind, int n);
   // Makes the nth WRITE from now on take only half of its bytes.
   void shorten_write(int n);
@@ -92,7 +93,8 @@ public:
   bool close_handle(Handle handle) override;
   EntryInfo find_entry(const std::string& path) override;
   char path_separator() const override { return '/'; }
-  void console_write(std::string_view text) override;
+  bool console_write(std::string_view text) override;
+  bool console_flush() override { return !console_lost; }
   void defer_interrupts() override { ++defer_depth_; }
   void allow_interrupts() override { --defer_depth_; }
   std::uint8_t* allocate_buffer(std::size_t size) override;

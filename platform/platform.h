@@ -108,12 +108,15 @@ public:
   // The character that separates directories in a path.
   virtual char path_separator() const = 0;
 
-  // Writes text to standard output. Failures are ignored. Text may be held
-  // back until console_flush when standard output is no terminal.
-  virtual void console_write(std::string_view text) = 0;
+  // Writes text to standard output. When standard output is no terminal,
+  // text may be held back, until console_flush or for a tenth of a second
+  // at most (and never while a read waits on an image that is no regular
+  // file). Returns false when any console text so far could not be written:
+  // standard output is full, broken, or was closed when the process started.
+  virtual bool console_write(std::string_view text) = 0;
 
-  // Sends out console text still held back.
-  virtual void console_flush() {}
+  // Sends out console text still held back. Returns false as console_write.
+  virtual bool console_flush() { return true; }
 
   // Between defer_interrupts and the matching allow_interrupts, a request to
   // end the process (an interrupt, a termination or a hang-up signal) waits.

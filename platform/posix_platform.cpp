@@ -101,6 +101,10 @@ bool system_trouble(int error) {
          error == ENOMEM || error == EIO;
 }
 
+// The image when it is no regular file (a pipe, a FIFO, a terminal): a read
+// from it may wait for bytes that come late, or never. -1 when none.
+int waiting_fd = -1;
+
 Opened open_image(const std::string& path) {
   const int fd =
       retry([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
@@ -111,6 +115,9 @@ Opened open_image(const std::string& path) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     return given_up(fd, OpenOutcome::FAILED);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    waiting_fd = fd;
   }
   return opened(fd);
 }
@@ -167,22 +174,36 @@ volatile std::sig_atomic_t defer_depth = 0;
 volatile std::sig_atomic_t deferred_signal = 0;
 volatile std::sig_atomic_t ending = 0; // the held text is on its way out
 
-// Writes all of text to standard output, or as much as it takes before it
-// fails. Safe in a signal handler.
-void write_out(const char* p, std::size_t left) {
+// Held text goes out at the latest this long after it was printed, so that
+// someone watching the report sees the run as it goes.
+constexpr std::int64_t HOLD_NANOSECONDS = 100'000'000;
+std::int64_t held_since = 0; // when the oldest held text was printed
+
+std::int64_t monotonic_now() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Writes all of text to standard output. Returns false when some of it could
+// not be written. Safe in a signal handler.
+bool write_out(const char* p, std::size_t left) {
   while (left > 0) {
     const ssize_t n = retry([&] { return ::write(STDOUT_FILENO, p, left); });
     if (n <= 0) {
-      return;
+      return false;
     }
     p += n;
     left -= static_cast<std::size_t>(n);
   }
+  return true;
 }
 
-void flush_held() {
-  write_out(held_text, static_cast<std::size_t>(held_length));
+bool flush_held() {
+  const bool written =
+      write_out(held_text, static_cast<std::size_t>(held_length));
   held_length = 0;
+  return written;
 }
 
 // Ends the process by signal as it would have ended without a handler.
@@ -231,6 +252,8 @@ public:
 
   bool read_file(Handle handle, void* destination, std::uint32_t count,
                  std::uint32_t* count_read) override {
+    // The report must not wait for bytes that may come late.
+    hand_over_held(fd_of(handle) == waiting_fd);
     *count_read = 0;
     const ssize_t n =
         retry([&] { return ::read(fd_of(handle), destination, count); });
@@ -248,6 +271,7 @@ public:
     if (count == 0) {
       return true;
     }
+    hand_over_held(false);
     const ssize_t n =
         retry([&] { return ::write(fd_of(handle), source, count); });
     if (n < 0) {
@@ -267,6 +291,9 @@ public:
     // After an interrupted close the descriptor is gone all the same on
     // Linux, so it is never retried; the data may not have been written.
     // Closing also gives up the file's lock.
+    if (fd_of(handle) == waiting_fd) {
+      waiting_fd = -1;
+    }
     return ::close(fd_of(handle)) == 0;
   }
 
@@ -292,35 +319,42 @@ public:
 
   char path_separator() const override { return '/'; }
 
-  void console_write(std::string_view text) override {
+  bool console_write(std::string_view text) override {
     defer_interrupts();
     if (!holding_.has_value()) {
       holding_ = ::isatty(STDOUT_FILENO) == 0;
     }
+    bool written = true;
     // A terminal sees every message at once; a pipe or file gets the text
     // in blocks, which spares a system call per extracted file.
     if (!*holding_) {
-      write_out(text.data(), text.size());
+      written = write_out(text.data(), text.size());
     } else {
       if (static_cast<std::size_t>(held_length) + text.size() >
           CONSOLE_HOLD_SIZE) {
-        flush_held();
+        written = flush_held();
       }
       if (text.size() >= CONSOLE_HOLD_SIZE) {
-        write_out(text.data(), text.size());
-      } else {
+        written = write_out(text.data(), text.size()) && written;
+      } else if (!text.empty()) {
+        if (held_length == 0) {
+          held_since = monotonic_now();
+        }
         std::memcpy(held_text + held_length, text.data(), text.size());
         held_length = static_cast<std::sig_atomic_t>(
             static_cast<std::size_t>(held_length) + text.size());
       }
     }
     allow_interrupts();
+    lost_ = lost_ || !written;
+    return !lost_;
   }
 
-  void console_flush() override {
+  bool console_flush() override {
     defer_interrupts();
-    flush_held();
+    lost_ = !flush_held() || lost_;
     allow_interrupts();
+    return !lost_;
   }
 
   void defer_interrupts() override {
@@ -344,9 +378,22 @@ public:
   void free_buffer(std::uint8_t* buffer) override { std::free(buffer); }
 
 private:
+  // Writes out the held text now when at_once, else once it has been held
+  // for HOLD_NANOSECONDS. A failure is told by the console calls after it.
+  void hand_over_held(bool at_once) {
+    if (held_length == 0 ||
+        (!at_once && monotonic_now() - held_since < HOLD_NANOSECONDS)) {
+      return;
+    }
+    defer_interrupts();
+    lost_ = !flush_held() || lost_;
+    allow_interrupts();
+  }
+
   // Unset until the first message, when the kind of standard output is
   // known.
   std::optional<bool> holding_;
+  bool lost_ = false; // some console text could not be written
 };
 
 } // namespace
@@ -383,10 +430,12 @@ void prepare_process() {
     ::sigaction(signal, &action, nullptr);
   }
   // Keep descriptors 0 to 2 taken, so that neither the image nor an output
-  // file can become "standard output" and receive the console text.
+  // file can become "standard output" and receive the console text. The
+  // stand-in is open for reading only: writing to a stream that was closed
+  // still fails, and the run can tell that its report was lost.
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-      int null_fd = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+      int null_fd = ::open("/dev/null", O_RDONLY);
       if (null_fd >= 0 && null_fd != fd) {
         ::close(null_fd);
       }

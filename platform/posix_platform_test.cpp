@@ -153,6 +153,27 @@ TEST(PosixStopRequest, WaitsWhileDeferredThenWritesTheHeldTextAndEndsTheRun) {
   EXPECT_EQ(signal, SIGTERM);
 }
 
+// Text held back for a pipe goes out once it has waited a tenth of a second,
+// at the next file call, even when nothing more is printed.
+TEST(PosixConsole, HeldTextGoesOutAfterATenthOfASecond) {
+  tape::TempDir dir;
+  const std::string image = (dir.path() / "image").string();
+  tape::write_bytes(image, {1, 2, 3});
+  const auto [out, signal] = in_child([&] {
+    Platform& p = system_platform();
+    const Opened file = p.create_file(image, OpenMode::READ_EXISTING);
+    p.console_write("early");
+    ::usleep(150000);
+    std::uint8_t byte = 0;
+    std::uint32_t got = 0;
+    p.read_file(file.handle, &byte, 1, &got);
+    p.console_write(" late");
+    ::_exit(0); // what is still held is never written
+  });
+  EXPECT_EQ(out, "early");
+  EXPECT_EQ(signal, 0);
+}
+
 // A reader that stops reading must not make the run unstoppable: the first
 // request is stuck writing the report, the second ends the run.
 TEST(PosixStopRequest, ASecondRequestEndsARunStuckOnItsReport) {

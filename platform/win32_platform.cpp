@@ -303,24 +303,29 @@ public:
 
   char path_separator() const override { return '\\'; }
 
-  void console_write(std::string_view text) override {
-    if (out_ == INVALID_HANDLE_VALUE || out_ == nullptr || text.empty()) {
-      return;
-    }
-    if (console_) {
+  bool console_write(std::string_view text) override {
+    // A process started without standard output loses its report.
+    if (out_ == INVALID_HANDLE_VALUE || out_ == nullptr) {
+      lost_ = true;
+    } else if (console_) {
       const std::wstring units = wide(text);
-      write_all(units.data(), units.size(),
-                [this](const wchar_t* p, DWORD n, DWORD* done) {
-                  return WriteConsoleW(out_, p, n, done, nullptr) != 0;
-                });
+      lost_ = !write_all(units.data(), units.size(),
+                         [this](const wchar_t* p, DWORD n, DWORD* done) {
+                           return WriteConsoleW(out_, p, n, done, nullptr) != 0;
+                         }) ||
+              lost_;
     } else {
       // A pipe or a file gets UTF-8, so that scripts can read it.
-      write_all(text.data(), text.size(),
-                [this](const char* p, DWORD n, DWORD* done) {
-                  return WriteFile(out_, p, n, done, nullptr) != 0;
-                });
+      lost_ = !write_all(text.data(), text.size(),
+                         [this](const char* p, DWORD n, DWORD* done) {
+                           return WriteFile(out_, p, n, done, nullptr) != 0;
+                         }) ||
+              lost_;
     }
+    return !lost_;
   }
+
+  bool console_flush() override { return !lost_; }
 
   std::uint8_t* allocate_buffer(std::size_t size) override {
     return static_cast<std::uint8_t*>(HeapAlloc(GetProcessHeap(), 0, size));
@@ -333,21 +338,24 @@ public:
   }
 
 private:
-  // Writes n units with write, which may take fewer; stops at a failure.
+  // Writes n units with write, which may take fewer. Returns false when it
+  // stopped at a failure.
   template <typename Unit, typename Write>
-  static void write_all(const Unit* p, std::size_t n, Write write) {
+  static bool write_all(const Unit* p, std::size_t n, Write write) {
     while (n > 0) {
       DWORD done = 0;
       if (!write(p, static_cast<DWORD>(n), &done) || done == 0) {
-        return;
+        return false;
       }
       p += done;
       n -= done;
     }
+    return true;
   }
 
   HANDLE out_;
   bool console_ = false;
+  bool lost_ = false; // some console text could not be written
 };
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -150,6 +151,37 @@ TEST_F(Folder, AnImageArrivingThroughAFifoInPiecesIsReadToItsEnd) {
   EXPECT_EQ(r.out, names_extracted(8) + "done!");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(read_bytes(at("f7        .B")), pattern(5000, 7));
+}
+
+TEST_F(Folder, TheReportKeepsUpWithAnImageThatStalls) {
+  ASSERT_EQ(::mkfifo(at("pipe.tap").c_str(), 0600), 0);
+  std::mutex lock;
+  std::string so_far;
+  std::size_t on_disk = 0;
+  std::size_t reported = 0;
+  feed(at("pipe.tap"), files_called_f(8, 5000), 1500, [&] {
+    // The image stalls halfway: the files made so far are soon reported.
+    std::this_thread::sleep_for(300ms);
+    on_disk = file_names().size();
+    for (int i = 0; i < 300 && reported < on_disk; ++i) {
+      std::this_thread::sleep_for(10ms);
+      const std::lock_guard<std::mutex> guard(lock);
+      reported = 0;
+      for (std::size_t at = 0;
+           (at = so_far.find("Extracting", at)) != std::string::npos; ++at) {
+        ++reported;
+      }
+    }
+  });
+  const Result r = run_tool(
+      dir_.path(), {"vetrik", "pipe.tap"},
+      {.time_limit = TIME_LIMIT, .output = [&](std::string_view piece) {
+         const std::lock_guard<std::mutex> guard(lock);
+         so_far += piece;
+       }});
+  EXPECT_EQ(r.out, names_extracted(8) + "done!");
+  EXPECT_GE(on_disk, 2U);
+  EXPECT_EQ(reported, on_disk) << "reported while the image stalled";
 }
 
 // Something to open at path that is no regular file: a device node where the

@@ -362,14 +362,18 @@ TEST_F(EndToEnd, ASymbolicLinkOfThePlainNameIsNeverWrittenThrough) {
 }
 
 // Console text that cannot be written is lost; the files are not, and no
-// console text may end up in them.
-TEST_F(EndToEnd, AnUnwritableStandardOutputLosesNoFileAndKillsNothing) {
-  for (const Stdout out : {Stdout::BROKEN_PIPE, Stdout::CLOSED}) {
-    SCOPED_TRACE(out == Stdout::CLOSED ? "closed" : "broken pipe");
+// console text may end up in them. A lost report is no success.
+TEST_F(EndToEnd, AnUnwritableStandardOutputLosesNoFileButFailsTheRun) {
+  const std::pair<Stdout, const char*> outputs[] = {
+      {Stdout::BROKEN_PIPE, "broken pipe"},
+      {Stdout::CLOSED, "closed"},
+      {Stdout::REFUSING, "full"}};
+  for (const auto& [out, what] : outputs) {
+    SCOPED_TRACE(what);
     fs::remove(at("good      .B"));
     fs::remove(at("next      .B"));
     const Result r = run_on(two_, {out});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(files(), both_);
   }
 }

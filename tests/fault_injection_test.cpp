@@ -1,7 +1,7 @@
 // Every platform call of a run, failed in turn: each create, each write or
 // short write (every flush of every file), each close, each read of the
-// image, each stream buffer. The run must end as its rules say, and no file
-// reported as extracted may be short.
+// image, each stream buffer, each piece of the report. The run must end as its
+// rules say, and no file reported as extracted may be short.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -226,6 +226,19 @@ TEST(FaultInjection, AFailedReadEndsATzxImageWhereItHappened) {
       position +=
           static_cast<std::size_t>(call_of(clean, CallKind::READ, n).result);
     }
+  }
+}
+
+TEST(FaultInjection, EachLostPieceOfTheReportFailsTheRunAndLosesNoFile) {
+  const Outcome clean = run(TAPE, NO_FAULT);
+  ASSERT_EQ(clean.status, 0);
+  for (int n = 1; n <= count_of(clean, CallKind::CONSOLE); ++n) {
+    SCOPED_TRACE("console write " + std::to_string(n));
+    const Outcome out = run(
+        TAPE, [&](FakePlatform& fake) { fake.fail(CallKind::CONSOLE, n); },
+        false, false);
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(out.files, clean.files);
   }
 }
 

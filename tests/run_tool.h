@@ -8,6 +8,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -15,7 +16,10 @@
 
 namespace vetrik::tape {
 
-enum class Stdout { CAPTURED, BROKEN_PIPE, CLOSED };
+// Where the tool's standard output goes: a pipe the test reads, a pipe with
+// no reader, nowhere (closed at start), or an output that refuses every
+// write (a full disk).
+enum class Stdout { CAPTURED, BROKEN_PIPE, CLOSED, REFUSING };
 
 struct Launch {
   Stdout out = Stdout::CAPTURED;     // CLOSED closes standard input as well
@@ -28,6 +32,9 @@ struct Launch {
   unsigned time_limit = 0;
   // Called with the process id as soon as the tool runs.
   std::function<void(long)> started = nullptr;
+  // POSIX: called from the reading thread with each piece of standard output
+  // as it arrives, while the tool runs.
+  std::function<void(std::string_view)> output = nullptr;
 };
 
 inline constexpr int UNPRIVILEGED_FAILED = 125;
@@ -74,8 +81,8 @@ private:
 // Two stored files, "good" and "next", for runs that need a small tape.
 inline const Bytes GOOD_PAYLOAD = pattern(40, 1);
 inline const Bytes NEXT_PAYLOAD = pattern(30, 2);
-inline const Bytes GOOD_AND_NEXT = joined(
-    {tape_file("good", GOOD_PAYLOAD), tape_file("next", NEXT_PAYLOAD)});
+inline const Bytes GOOD_AND_NEXT =
+    joined({tape_file("good", GOOD_PAYLOAD), tape_file("next", NEXT_PAYLOAD)});
 
 // The bytes of a file; empty when it cannot be read.
 inline Bytes read_bytes(const std::filesystem::path& path) {

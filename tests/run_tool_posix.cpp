@@ -38,6 +38,8 @@ Result run_tool(const std::filesystem::path& dir,
     if (launch.out == Stdout::CLOSED) {
       ::close(STDIN_FILENO);
       ::close(STDOUT_FILENO);
+    } else if (launch.out == Stdout::REFUSING) {
+      ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
     } else {
       ::dup2(pipe_fds[1], STDOUT_FILENO);
     }
@@ -71,6 +73,9 @@ Result run_tool(const std::filesystem::path& dir,
     char buffer[4096];
     for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) {
       result.out.append(buffer, static_cast<std::size_t>(n));
+      if (launch.output) {
+        launch.output({buffer, static_cast<std::size_t>(n)});
+      }
     }
     ::close(pipe_fds[0]);
   }

@@ -37,8 +37,17 @@ Result run(const std::filesystem::path& dir, std::wstring command_line,
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  // A closed stream is one the process starts without.
-  startup.hStdOutput = launch.out == Stdout::CLOSED ? nullptr : write_end;
+  // A closed stream is one the process starts without; a handle open for
+  // reading only refuses every write.
+  HANDLE refusing = nullptr;
+  if (launch.out == Stdout::REFUSING) {
+    refusing =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherited, OPEN_EXISTING, 0, nullptr);
+  }
+  startup.hStdOutput = launch.out == Stdout::CLOSED     ? nullptr
+                       : launch.out == Stdout::REFUSING ? refusing
+                                                        : write_end;
   PROCESS_INFORMATION process{};
   const std::wstring binary =
       std::filesystem::absolute(VETRIK_BINARY).wstring();
@@ -46,6 +55,9 @@ Result run(const std::filesystem::path& dir, std::wstring command_line,
       binary.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
       dir.wstring().c_str(), &startup, &process);
   CloseHandle(write_end);
+  if (refusing != nullptr && refusing != INVALID_HANDLE_VALUE) {
+    CloseHandle(refusing);
+  }
   if (started == 0) {
     if (read_end != nullptr) {
       CloseHandle(read_end);
