@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -43,6 +44,8 @@ struct Measure {
   long peak_kib = 0;  // largest resident set of any run
   int status = 0;     // exit status of the last run
 };
+
+constexpr std::string_view NOTES_HEADING = "## Measured by hand";
 
 std::string padded_index(const char* prefix, std::size_t i) {
   char name[16];
@@ -349,6 +352,17 @@ int main(int argc, char** argv) {
   char date[32];
   const std::time_t now = std::time(nullptr);
   std::strftime(date, sizeof date, "%Y-%m-%d", std::gmtime(&now));
+  // Measurements recorded by hand (before and after a change) follow the
+  // table under a heading of their own, and are kept.
+  std::string kept;
+  {
+    std::ifstream old(results);
+    const std::string text((std::istreambuf_iterator<char>(old)), {});
+    const std::size_t notes = text.find(NOTES_HEADING);
+    if (notes != std::string::npos) {
+      kept = "\n" + text.substr(notes);
+    }
+  }
   std::ofstream md(results);
   md << "# Benchmark results\n\n"
      << "Made by `bash bench/run.sh` on " << date << ", on a machine with "
@@ -369,6 +383,7 @@ int main(int argc, char** argv) {
      << fixed(recording_seconds * 1000 * 60 / vetrik::bench::RECORDED_SECONDS,
               1)
      << " ms a minute of audio, peak memory " << recording_peak << " KiB.\n";
+  md << kept;
   std::cout << "results written to " << results << "\n";
   return 0;
 }
