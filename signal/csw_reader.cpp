@@ -73,7 +73,8 @@ bool CswRuns::fill() {
           data_.read(inflater_->input.data(),
                      static_cast<std::int32_t>(inflater_->input.size()));
       if (got <= 0) {
-        return false; // cut short: decoded as far as it goes
+        ended_early_ = true; // decoded as far as it goes
+        return false;
       }
       z.next_in = inflater_->input.data();
       z.avail_in = static_cast<uInt>(got);

@@ -35,9 +35,14 @@ public:
   // damaged()).
   std::size_t read(std::uint32_t* runs, std::size_t most);
 
-  // Whether the Z-RLE stream broke; the runs before the break are given. A
-  // stream cut short by the end of the data is no damage.
+  // Whether the Z-RLE stream broke; the runs before the break are given.
+  // Data that ends before its stream does is no break here.
   bool damaged() const { return damaged_; }
+
+  // Whether the data ended before its Z-RLE stream did; the runs it held are
+  // given. The caller tells whether that is a recording cut short or a
+  // broken stream.
+  bool ended_early() const { return ended_early_; }
 
 private:
   struct Inflater;
@@ -51,6 +56,7 @@ private:
   std::uint32_t long_run_ = 0; // a 4-byte length being gathered
   int long_bytes_ = -1;        // its bytes so far, -1 when none
   bool damaged_ = false;
+  bool ended_early_ = false;
 };
 
 struct CswFormat {
@@ -78,7 +84,8 @@ public:
     return runs_ ? runs_->read(runs, most) : 0;
   }
 
-  // DAMAGED_CSW_DATA once the compressed data broke, else kind NONE.
+  // DAMAGED_CSW_DATA once the compressed data broke, else kind NONE: data
+  // that ends before its stream does is a recording cut short.
   SignalProblem problem() const;
 
 private:

@@ -104,6 +104,9 @@ TEST(CswReader, HeaderRulesAndRunLengths) {
   const std::string damaged = "damaged CSW header";
   const Bytes rle = rle_of(RUNS);
   const Runs first_part(RUNS.begin(), RUNS.begin() + 120);
+  // Ending in a stretch that inflates from a few bytes.
+  Runs equal_end = RUNS;
+  equal_end.insert(equal_end.end(), 200000, 16);
   struct Case {
     const char* name;
     Bytes image;
@@ -124,6 +127,10 @@ TEST(CswReader, HeaderRulesAndRunLengths) {
       {"Z-RLE cut short",
        cat({v2(44100, 2, 0), cut(recording::deflated(rle), 12)}), "", RUNS,
        44100, true},
+      {"Z-RLE stopping after all its runs",
+       cat({v2(44100, 2, 0),
+            recording::deflated_start(rle_of(equal_end), SIZE_MAX)}),
+       "", equal_end, 44100},
       {"Z-RLE broken",
        cat({v2(44100, 2, 0),
             recording::deflated(rle, rle_of(first_part).size())}),

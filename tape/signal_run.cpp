@@ -92,7 +92,9 @@ SignalRun::Feed SignalRun::feed_csw() {
   if (block_.cut_short()) {
     return Feed::TRUNCATED;
   }
-  if (runs_->damaged()) {
+  // All of the block is there, so a stream that stops before its end is as
+  // broken as one that fails.
+  if (runs_->damaged() || runs_->ended_early()) {
     // The pulses before the break are whole, and the last may end a block.
     joiner_.finish();
     return Feed::DAMAGED;

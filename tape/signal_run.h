@@ -21,7 +21,7 @@ public:
     MORE,      // some of the block is read; more is left
     DONE,      // the block is read to its end
     TRUNCATED, // the image ended inside the block
-    DAMAGED    // its data broke, or an entry ran past its end
+    DAMAGED    // its data broke or stopped short, or an entry ran past its end
   };
 
   // Reads the signal blocks' bytes from image.

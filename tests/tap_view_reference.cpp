@@ -240,7 +240,8 @@ std::optional<Size> csw_recording(ReferenceView& out, SignalRun& run,
     run.joiner.add(level, length * t_states);
     level = !level;
   }
-  if (!whole || runs.damaged()) {
+  // In a whole block, a stream that stops before its end is broken.
+  if (!whole || runs.damaged() || runs.ended_early()) {
     // Broken data still ends in whole pulses; cut data may not.
     if (whole) {
       run.joiner.finish();
