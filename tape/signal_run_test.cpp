@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -313,6 +315,95 @@ TEST(RecordedTapes, BlocksEndedBeforeABreakAreGiven) {
   EXPECT_EQ(read_view(csw), (ViewRead{TWO_FILES_TAP, "damaged CSW data"}));
   EXPECT_EQ(read_view(tzx(tzx_csw_recording(z_rle, RATE, 2))),
             (ViewRead{TWO_FILES_TAP, "damaged block 0x18"}));
+}
+
+// At this rate a sample is 70 T-states, and the ROM's timing comes out in
+// whole samples: a pilot half-wave of 31, bit halves of 12 and 24.
+constexpr std::uint32_t WHOLE_RATE = 50000;
+
+// CSW pulse lengths in runs of equal ones: blocks at speeds from 25% slow to
+// 25% fast, each a pilot of some length, a sync and runs of equal bits, some
+// past the longest block, some odd in count, some a sample off; between them
+// gaps, long pulses and pulses of no length.
+std::vector<std::uint32_t> equal_pulse_runs(std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  const auto below = [&rng](std::uint64_t n) { return rng() % n; };
+  std::vector<std::uint32_t> runs;
+  const auto add = [&runs](double samples, std::uint64_t count) {
+    runs.insert(runs.end(), count,
+                static_cast<std::uint32_t>(std::lround(samples)));
+  };
+  const std::uint64_t pilots[] = {1, 255, 256, 257, 3223, 20000};
+  const double odd[] = {0, 1, 300, 50000};
+  for (int block = 0; block < 10; ++block) {
+    const double speed = 0.75 + static_cast<double>(below(500)) / 1000;
+    add(31 / speed, pilots[below(6)]);
+    add(10 / speed, 1);
+    add(10 / speed, below(3) == 0 ? 1000 : 1);
+    for (std::uint64_t n = below(8); n > 0; --n) {
+      const double bit = (below(2) == 0 ? 12 : 24) / speed;
+      const std::uint64_t count =
+          below(30) == 0  ? 16 * (MAX_BLOCK_SIZE + 100) + below(16)
+          : below(2) == 0 ? 1 + below(40)
+                          : 16 * below(1000) + below(16);
+      add(bit + (below(4) == 0 ? 1 : 0), count);
+    }
+    add(static_cast<double>(below(400)), 1 + below(3));
+    add(odd[below(4)], below(2) == 0 ? 1 : 5000);
+  }
+  add(WHOLE_RATE, 1); // a second of quiet after the last block
+  return runs;
+}
+
+// The view of the blocks decoded from runs fed one pulse at a time.
+Bytes one_at_a_time(const std::vector<std::uint32_t>& runs, std::size_t& blocks,
+                    std::size_t& cut) {
+  PulseDecoder decoder;
+  PulseJoiner joiner(decoder);
+  bool level = false;
+  for (std::uint32_t n : runs) {
+    joiner.add(level, n * (T_STATES_PER_SECOND / WHOLE_RATE));
+    level = !level;
+  }
+  joiner.finish();
+  decoder.finish();
+  Bytes view;
+  for (DecodedBlock block; decoder.pop(block);) {
+    EXPECT_FALSE(block.open_end);
+    append(view, tap_of({block.bytes}));
+    ++blocks;
+    cut += block.cut ? 1 : 0;
+  }
+  return view;
+}
+
+// Equal pulses of a CSW are decoded together, in a file and in a TZX block,
+// coded either way: the same blocks as one pulse at a time.
+TEST(RecordedTapes, EqualCswPulsesDecodeAsOnePulseAtATime) {
+  std::size_t blocks = 0;
+  std::size_t cut = 0;
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE(seed);
+    const std::vector<std::uint32_t> runs = equal_pulse_runs(seed);
+    const ViewRead expected{one_at_a_time(runs, blocks, cut), ""};
+    const Bytes rle = recording::csw_rle(runs);
+    const Bytes z_rle = recording::deflated(rle);
+    using recording::CswVariant;
+    const std::vector<std::pair<std::string, Bytes>> images{
+        {"CSW RLE",
+         recording::csw_image(rle, WHOLE_RATE, CswVariant::V1_RLE, false, 0)},
+        {"CSW Z-RLE", recording::csw_image(z_rle, WHOLE_RATE,
+                                           CswVariant::V2_Z_RLE, true, 0)},
+        {"TZX RLE", tzx(tzx_csw_recording(rle, WHOLE_RATE, 1))},
+        {"TZX Z-RLE", tzx(tzx_csw_recording(z_rle, WHOLE_RATE, 2))},
+    };
+    for (const auto& [what, image] : images) {
+      EXPECT_EQ(read_view(image), expected) << what;
+    }
+  }
+  // The runs made many blocks, some past the longest.
+  EXPECT_GE(blocks, 20U);
+  EXPECT_GE(cut, 1U);
 }
 
 } // namespace
