@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 #include "bench/recorded_tape.h"
 #include "tests/tape_builder.h"
@@ -125,6 +126,63 @@ Case recording(int runs) {
          runs,
          tap};
   return c;
+}
+
+// A tone as a CSW Z-RLE file: TONE_MIB times 1 MiB of pulses, each 16 samples
+// at 44.1 kHz, so that about 2 MB hold 2^31 of them.
+constexpr int TONE_MIB = 2048;
+constexpr std::size_t MIB = std::size_t{1} << 20;
+
+struct Tone {
+  Bytes image;
+  std::size_t stream_at = 0; // where the Z-RLE stream starts
+};
+
+Tone csw_tone() {
+  Tone tone{vetrik::recording::csw_image(
+      {}, 44100, vetrik::recording::CswVariant::V2_Z_RLE, false, 0)};
+  tone.stream_at = tone.image.size();
+  const Bytes pulses(MIB, 16);
+  z_stream z{};
+  deflateInit(&z, Z_BEST_COMPRESSION);
+  for (int i = 0; i < TONE_MIB; ++i) {
+    z.next_in = const_cast<Bytef*>(pulses.data());
+    z.avail_in = static_cast<uInt>(pulses.size());
+    const int flush = i + 1 == TONE_MIB ? Z_FINISH : Z_NO_FLUSH;
+    int result = Z_OK;
+    do {
+      Bytes& out = tone.image;
+      const std::size_t had = out.size();
+      out.resize(had + MIB);
+      z.next_out = out.data() + had;
+      z.avail_out = static_cast<uInt>(MIB);
+      result = deflate(&z, flush);
+      out.resize(out.size() - z.avail_out);
+    } while (z.avail_in > 0 || (flush == Z_FINISH && result != Z_STREAM_END));
+  }
+  deflateEnd(&z);
+  return tone;
+}
+
+// Seconds to inflate the tone's stream alone, through a buffer of the size
+// vetrik inflates into.
+double inflate_seconds(const Tone& tone) {
+  const auto start = std::chrono::steady_clock::now();
+  z_stream z{};
+  inflateInit(&z);
+  z.next_in = const_cast<Bytef*>(tone.image.data() + tone.stream_at);
+  z.avail_in = static_cast<uInt>(tone.image.size() - tone.stream_at);
+  Bytes out(16384);
+  int result = Z_OK;
+  while (result == Z_OK) {
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    result = inflate(&z, Z_NO_FLUSH);
+  }
+  inflateEnd(&z);
+  const std::chrono::duration<double> took =
+      std::chrono::steady_clock::now() - start;
+  return result == Z_STREAM_END ? took.count() : -1;
 }
 
 Case typical_tape(int runs) {
@@ -342,6 +400,21 @@ int main(int argc, char** argv) {
     unlink(image.c_str());
     unlink(floor_image.c_str());
   }
+  const Tone tone = csw_tone();
+  const std::string tone_image = root + "/tone.csw";
+  write_file(tone_image, tone.image);
+  const Measure tone_run = measure(vetrik, tone_image, out, runs);
+  unlink(tone_image.c_str());
+  std::vector<double> inflating;
+  for (int i = 0; i < runs; ++i) {
+    inflating.push_back(inflate_seconds(tone));
+  }
+  std::sort(inflating.begin(), inflating.end());
+  const double inflate_median = inflating[inflating.size() / 2];
+  std::cout << "csw-tone: vetrik " << fixed(tone_run.seconds, 2)
+            << " s, inflating " << fixed(inflate_median, 2) << " s"
+            << std::endl;
+
   const std::string small_image = root + "/small.tap";
   write_file(small_image, small.image);
   const Measure s = measure(vetrik, small_image, out, small.runs);
@@ -382,7 +455,15 @@ int main(int argc, char** argv) {
      << "The recording: "
      << fixed(recording_seconds * 1000 * 60 / vetrik::bench::RECORDED_SECONDS,
               1)
-     << " ms a minute of audio, peak memory " << recording_peak << " KiB.\n";
+     << " ms a minute of audio, peak memory " << recording_peak << " KiB.\n\n"
+     << "## CSW runs of equal pulses\n\n"
+     << "A tone of 2^31 equal pulses (16 samples each at 44.1 kHz) in a "
+     << fixed(static_cast<double>(tone.image.size()) / 1e6, 1)
+     << " MB CSW Z-RLE file: vetrik " << fixed(tone_run.seconds, 2)
+     << " s (\"no blocks found\"), peak memory " << tone_run.peak_kib
+     << " KiB; inflating its stream alone takes " << fixed(inflate_median, 2)
+     << " s, so vetrik takes " << fixed(tone_run.seconds / inflate_median, 2)
+     << " times that.\n";
   md << kept;
   std::cout << "results written to " << results << "\n";
   return 0;

@@ -28,6 +28,29 @@ SignalProblem damaged_header() {
   return {SignalProblemKind::DAMAGED_CSW_HEADER, 0};
 }
 
+// How many of the n bytes at p, from the first, equal the first; 1 unless
+// the next 8 do too, as a few equal pulses cost less one by one than
+// counted. Eight at a time, as a tone holds millions.
+std::size_t equal_bytes(const std::uint8_t* p, std::size_t n) {
+  const std::uint64_t all = p[0] * std::uint64_t{0x0101010101010101};
+  std::uint64_t word = 0;
+  std::size_t i = 1;
+  while (i + 8 <= n) {
+    std::memcpy(&word, p + i, 8);
+    if (word != all) {
+      break;
+    }
+    i += 8;
+  }
+  if (i == 1) {
+    return 1;
+  }
+  while (i < n && p[i] == p[0]) {
+    ++i;
+  }
+  return i;
+}
+
 } // namespace
 
 struct CswRuns::Inflater {
@@ -73,7 +96,8 @@ bool CswRuns::fill() {
           data_.read(inflater_->input.data(),
                      static_cast<std::int32_t>(inflater_->input.size()));
       if (got <= 0) {
-        return false; // cut short: decoded as far as it goes
+        ended_early_ = true; // decoded as far as it goes
+        return false;
       }
       z.next_in = inflater_->input.data();
       z.avail_in = static_cast<uInt>(got);
@@ -95,27 +119,76 @@ bool CswRuns::fill() {
   return false;
 }
 
-std::size_t CswRuns::read(std::uint32_t* runs, std::size_t most) {
+std::size_t CswRuns::read(CswPulses* runs, std::size_t most) {
   std::size_t n = 0;
+  const auto add = [&](std::uint32_t samples, std::uint64_t count) {
+    if (n > 0 && runs[n - 1].samples == samples) {
+      runs[n - 1].count += count;
+    } else {
+      runs[n++] = {samples, count};
+    }
+  };
   while (n < most) {
     if (at_ == end_ && !fill()) {
       break;
     }
-    const std::uint8_t b = bytes_[at_++];
-    if (long_bytes_ >= 0) {
-      long_run_ |= std::uint32_t{b} << (8 * long_bytes_);
-      if (++long_bytes_ == 4) {
-        runs[n++] = long_run_;
-        long_bytes_ = -1;
+    if (long_bytes_ >= 0 || bytes_[at_] == 0) {
+      // 0, then the length in 4 bytes.
+      const std::uint8_t b = bytes_[at_++];
+      if (long_bytes_ < 0) {
+        long_run_ = 0;
+        long_bytes_ = 0;
+      } else {
+        long_run_ |= std::uint32_t{b} << (8 * long_bytes_);
+        if (++long_bytes_ == 4) {
+          add(long_run_, 1);
+          long_bytes_ = -1;
+        }
       }
-    } else if (b == 0) {
-      long_run_ = 0; // 0, then the length in 4 bytes
-      long_bytes_ = 0;
-    } else {
-      runs[n++] = b;
+      continue;
     }
+    // Lengths of a byte, up to a 0 or the end of the bytes; in locals, as
+    // the runs written might alias members.
+    const std::uint8_t* const bytes = bytes_.data();
+    const std::size_t end = end_;
+    std::size_t at = at_;
+    while (at < end && n < most && bytes[at] != 0) {
+      const std::size_t same = equal_bytes(bytes + at, end - at);
+      if (same == 1) {
+        runs[n++] = {bytes[at], 1};
+      } else {
+        add(bytes[at], same);
+      }
+      at += same;
+    }
+    at_ = at;
   }
   return n;
+}
+
+std::size_t add_csw_pulses(std::span<const CswPulses> pulses, double t_states,
+                           PulseJoiner& joiner, const PulseDecoder& decoder,
+                           bool& level) {
+  bool high = level;
+  std::size_t i = 0;
+  while (i < pulses.size()) {
+    const CswPulses& p = pulses[i++];
+    const double t = p.samples * t_states;
+    if (p.count == 1) {
+      joiner.add(high, t); // most pulses of a recording
+      high = !high;
+    } else {
+      joiner.add_alternating(high, t, p.count);
+      // Pulses of no length still turn the level.
+      high = high != (p.count % 2 == 1);
+    }
+    // An entry may hold millions of pulses: a few could make many blocks.
+    if (decoder.holds_block()) {
+      break;
+    }
+  }
+  level = high;
+  return i;
 }
 
 SignalProblem CswReader::open() {

@@ -79,10 +79,21 @@ const Runs RUNS = [] {
   return r;
 }();
 
+// Runs of equal pulses, long and short, one of them longer than a read.
+const Runs EQUAL = [] {
+  Runs r(20000, 16);
+  r.insert(r.end(), 5, 70000);
+  r.insert(r.end(), 3, 0);
+  r.insert(r.end(), 1000, 200);
+  r.push_back(16);
+  return r;
+}();
+
 struct Read {
   std::string problem;
   Runs runs;
   CswFormat format;
+  std::size_t entries = 0; // of equal pulses, as read gave them
 };
 
 Read read_all(const Bytes& image) {
@@ -91,19 +102,25 @@ Read read_all(const Bytes& image) {
   Read out{signal_problem_text(reader.open()), {}, {}};
   out.format = reader.format();
   if (out.problem.empty()) {
-    std::uint32_t runs[7]; // few at a time, so reads end mid-run
-    for (std::size_t n; (n = reader.read(runs, 7)) > 0;) {
-      out.runs.insert(out.runs.end(), runs, runs + n);
+    CswPulses pulses[7]; // few at a time, so reads end mid-run
+    for (std::size_t n; (n = reader.read(pulses, 7)) > 0;) {
+      for (std::size_t i = 0; i < n; ++i) {
+        out.runs.insert(out.runs.end(), pulses[i].count, pulses[i].samples);
+      }
+      out.entries += n;
     }
     out.problem = signal_problem_text(reader.problem());
   }
   return out;
 }
 
-TEST(CswReader, HeaderRulesAndRunLengths) {
+TEST(CswReader, HeaderRulesAndRunLengthsEqualOnesTogether) {
   const std::string damaged = "damaged CSW header";
   const Bytes rle = rle_of(RUNS);
   const Runs first_part(RUNS.begin(), RUNS.begin() + 120);
+  // Ending in a stretch that inflates from a few bytes.
+  Runs equal_end = RUNS;
+  equal_end.insert(equal_end.end(), 200000, 16);
   struct Case {
     const char* name;
     Bytes image;
@@ -111,6 +128,7 @@ TEST(CswReader, HeaderRulesAndRunLengths) {
     Runs runs{};
     std::uint32_t rate = 0;
     bool only_a_start = false; // of runs, more than half of them
+    std::size_t most_entries = SIZE_MAX;
   };
   const Case cases[] = {
       {"version 1.01", cat({v1(44100, 1, 1), rle}), "", RUNS, 44100},
@@ -118,12 +136,21 @@ TEST(CswReader, HeaderRulesAndRunLengths) {
        96000},
       {"version 2 Z-RLE", cat({v2(22050, 2, 1), recording::deflated(rle)}), "",
        RUNS, 22050},
+      {"equal runs in RLE", cat({v1(44100, 1, 0), rle_of(EQUAL)}), "", EQUAL,
+       44100, false, 10},
+      {"equal runs in Z-RLE",
+       cat({v2(44100, 2, 0), recording::deflated(rle_of(EQUAL))}), "", EQUAL,
+       44100, false, 10},
       {"RLE cut inside a long run",
        cat({v1(44100, 1, 0), rle_of(first_part), {0, 0x10, 0x27}}), "",
        first_part, 44100},
       {"Z-RLE cut short",
        cat({v2(44100, 2, 0), cut(recording::deflated(rle), 12)}), "", RUNS,
        44100, true},
+      {"Z-RLE stopping after all its runs",
+       cat({v2(44100, 2, 0),
+            recording::deflated_start(rle_of(equal_end), SIZE_MAX)}),
+       "", equal_end, 44100},
       {"Z-RLE broken",
        cat({v2(44100, 2, 0),
             recording::deflated(rle, rle_of(first_part).size())}),
@@ -156,6 +183,7 @@ TEST(CswReader, HeaderRulesAndRunLengths) {
     if (c.rate != 0) {
       EXPECT_EQ(got.format.rate, c.rate);
     }
+    EXPECT_LE(got.entries, c.most_entries);
   }
 }
 

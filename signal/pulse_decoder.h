@@ -60,6 +60,9 @@ public:
   // waiting.
   bool pop(DecodedBlock& block);
 
+  // Whether a completed block is waiting.
+  bool holds_block() const { return !done_.empty(); }
+
   // T-states from the signal's start to the end of the last half-wave.
   double now() const { return now_; }
 

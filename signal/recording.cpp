@@ -21,7 +21,7 @@ inline constexpr char WAV_WAVE[] = "WAVE";
 inline constexpr std::size_t WAV_WAVE_OFFSET = 8;
 inline constexpr char CSW_SIGNATURE[] = "Compressed Square Wave\x1A";
 
-inline constexpr std::size_t CSW_RUNS_A_CHUNK = 16384;
+inline constexpr std::size_t CSW_RUNS_A_CHUNK = 4096;
 
 // The image's first RECORDING_SIGNATURE_SIZE bytes, or all of a shorter one:
 // head, and what input adds to it.
@@ -161,12 +161,13 @@ struct RecordingReader::CswSource final : Source {
   }
 
   void pump() override {
-    const std::size_t n = reader.read(runs.data(), runs.size());
-    for (std::size_t i = 0; i < n; ++i) {
-      joiner.add(level, runs[i] * t_per_sample);
-      level = !level;
+    if (at == got) {
+      got = reader.read(runs.data(), runs.size());
+      at = 0;
     }
-    if (n == 0) {
+    at += add_csw_pulses({runs.data() + at, got - at}, t_per_sample, joiner,
+                         decoder, level);
+    if (got == 0) {
       // The pulses before a break are whole, and the last of them may end
       // a block; a block under way where the data broke is not given.
       problem = reader.problem();
@@ -179,7 +180,7 @@ struct RecordingReader::CswSource final : Source {
     while (decoder.pop(block)) {
       chooser.add(0, std::move(block));
     }
-    if (n == 0) {
+    if (got == 0) {
       chooser.finish();
       ended = true;
     }
@@ -188,7 +189,9 @@ struct RecordingReader::CswSource final : Source {
   CswReader reader;
   PulseDecoder decoder;
   PulseJoiner joiner{decoder};
-  std::vector<std::uint32_t> runs;
+  std::vector<CswPulses> runs; // read, and decoded up to at
+  std::size_t at = 0;
+  std::size_t got = 0;
   bool level = false;
   double t_per_sample = 0;
 };

@@ -31,6 +31,7 @@ void SignalRun::start_csw(std::uint64_t size, std::uint32_t rate,
                           std::uint32_t compression) {
   start(Source::CSW, size);
   runs_ = std::make_unique<CswRuns>(block_, compression);
+  pulses_at_ = pulses_got_ = 0;
   t_states_a_sample_ = T_STATES_PER_SECOND / rate;
   level_ = false;
 }
@@ -81,18 +82,22 @@ SignalRun::Feed SignalRun::feed_direct() {
 }
 
 SignalRun::Feed SignalRun::feed_csw() {
-  const std::size_t got = runs_->read(run_lengths_.data(), run_lengths_.size());
-  for (std::size_t i = 0; i < got; ++i) {
-    joiner_.add(level_, run_lengths_[i] * t_states_a_sample_);
-    level_ = !level_;
+  if (pulses_at_ == pulses_got_) {
+    pulses_got_ = runs_->read(pulses_.data(), pulses_.size());
+    pulses_at_ = 0;
   }
-  if (got > 0) {
+  if (pulses_got_ > 0) {
+    pulses_at_ +=
+        add_csw_pulses({pulses_.data() + pulses_at_, pulses_got_ - pulses_at_},
+                       t_states_a_sample_, joiner_, decoder_, level_);
     return Feed::MORE;
   }
   if (block_.cut_short()) {
     return Feed::TRUNCATED;
   }
-  if (runs_->damaged()) {
+  // All of the block is there, so a stream that stops before its end is as
+  // broken as one that fails.
+  if (runs_->damaged() || runs_->ended_early()) {
     // The pulses before the break are whole, and the last may end a block.
     joiner_.finish();
     return Feed::DAMAGED;

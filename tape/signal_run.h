@@ -21,7 +21,7 @@ public:
     MORE,      // some of the block is read; more is left
     DONE,      // the block is read to its end
     TRUNCATED, // the image ended inside the block
-    DAMAGED    // its data broke, or an entry ran past its end
+    DAMAGED    // its data broke or stopped short, or an entry ran past its end
   };
 
   // Reads the signal blocks' bytes from image.
@@ -78,9 +78,11 @@ private:
   // Direct recordings.
   std::uint8_t used_bits_ = 8;
   double t_states_ = 0;
-  // CSW data.
+  // CSW data, and the pulses read but not yet decoded.
   std::unique_ptr<CswRuns> runs_;
-  std::array<std::uint32_t, 4096> run_lengths_{};
+  std::array<CswPulses, 1024> pulses_{};
+  std::size_t pulses_at_ = 0;
+  std::size_t pulses_got_ = 0;
   double t_states_a_sample_ = 0;
   // Pulse lists: the level, and an entry or word still incomplete.
   bool level_ = false;

@@ -425,23 +425,38 @@ Bytes wav(const std::vector<Samples>& channels, std::uint32_t rate,
   return out;
 }
 
-Bytes deflated(const Bytes& bytes, std::size_t at) {
-  const bool broken = at < bytes.size();
+namespace {
+
+// The first at bytes of bytes as a zlib stream, flushed to a byte boundary
+// and left open, or (finish) ended with its last block and check.
+Bytes deflate_bytes(const Bytes& bytes, std::size_t at, bool finish) {
   z_stream z{};
   deflateInit(&z, Z_BEST_COMPRESSION);
   Bytes out(compressBound(static_cast<uLong>(bytes.size())) + 16);
   z.next_in = const_cast<Bytef*>(bytes.data());
-  z.avail_in = static_cast<uInt>(broken ? at : bytes.size());
+  z.avail_in = static_cast<uInt>(std::min(at, bytes.size()));
   z.next_out = out.data();
   z.avail_out = static_cast<uInt>(out.size());
-  // A full flush ends the data on a byte, where the bad byte then starts.
-  deflate(&z, broken ? Z_FULL_FLUSH : Z_FINISH);
+  deflate(&z, finish ? Z_FINISH : Z_FULL_FLUSH);
   out.resize(out.size() - z.avail_out);
   deflateEnd(&z);
+  return out;
+}
+
+} // namespace
+
+Bytes deflated(const Bytes& bytes, std::size_t at) {
+  const bool broken = at < bytes.size();
+  Bytes out = deflate_bytes(bytes, at, !broken);
   if (broken) {
+    // A full flush ends the data on a byte, where the bad byte then starts.
     out.push_back(0xFF);
   }
   return out;
+}
+
+Bytes deflated_start(const Bytes& bytes, std::size_t at) {
+  return deflate_bytes(bytes, at, false);
 }
 
 Levels levels(const Signal& signal) {
@@ -486,34 +501,27 @@ Bits direct_samples(const Signal& signal, double t_states) {
   return out;
 }
 
-Bytes csw_data(const Signal& signal, std::uint32_t rate, bool z_rle,
-               bool* first_high) {
+Bytes csw_rle(const std::vector<std::uint32_t>& runs) {
   Bytes rle;
-  for (std::uint32_t n : csw_runs(signal, rate, {}, first_high)) {
-    if (n < 256) {
+  for (std::uint32_t n : runs) {
+    if (n > 0 && n < 256) {
       rle.push_back(static_cast<std::uint8_t>(n));
     } else {
       rle.push_back(0);
       put32(rle, n);
     }
   }
+  return rle;
+}
+
+Bytes csw_data(const Signal& signal, std::uint32_t rate, bool z_rle,
+               bool* first_high) {
+  const Bytes rle = csw_rle(csw_runs(signal, rate, {}, first_high));
   return z_rle ? deflated(rle) : rle;
 }
 
-Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
-          const Speed& speed, double break_at) {
-  bool first_high = false;
-  const std::vector<std::uint32_t> runs =
-      csw_runs(signal, rate, speed, &first_high);
-  Bytes rle;
-  for (std::uint32_t n : runs) {
-    if (n < 256) {
-      rle.push_back(static_cast<std::uint8_t>(n));
-    } else {
-      rle.push_back(0);
-      put32(rle, n);
-    }
-  }
+Bytes csw_image(const Bytes& data, std::uint32_t rate, CswVariant variant,
+                bool first_high, std::uint32_t pulses) {
   Bytes out;
   put_text(out, "Compressed Square Wave\x1A");
   const std::uint8_t flags = first_high ? 1 : 0;
@@ -521,26 +529,35 @@ Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
     tape::append(out, {1, 1});
     put16(out, rate);
     tape::append(out, {1, flags, 0, 0, 0});
-    tape::append(out, rle);
+    tape::append(out, data);
     return out;
   }
   const bool z = variant == CswVariant::V2_Z_RLE;
   tape::append(out, {2, 0});
   put32(out, rate);
-  put32(out, static_cast<std::uint32_t>(runs.size()));
+  put32(out, pulses);
   tape::append(out, {static_cast<std::uint8_t>(z ? 2 : 1), flags, 3});
   Bytes program(16, 0);
   std::memcpy(program.data(), "vetrik tests", 12);
   tape::append(out, program);
   tape::append(out, {'e', 'x', 't'});
-  if (!z) {
-    tape::append(out, rle);
-    return out;
-  }
-  tape::append(out,
-               deflated(rle, static_cast<std::size_t>(
-                                 break_at * static_cast<double>(rle.size()))));
+  tape::append(out, data);
   return out;
+}
+
+Bytes csw(const Signal& signal, std::uint32_t rate, CswVariant variant,
+          const Speed& speed, double break_at) {
+  bool first_high = false;
+  const std::vector<std::uint32_t> runs =
+      csw_runs(signal, rate, speed, &first_high);
+  const Bytes rle = csw_rle(runs);
+  const Bytes data =
+      variant != CswVariant::V2_Z_RLE
+          ? rle
+          : deflated(rle, static_cast<std::size_t>(
+                              break_at * static_cast<double>(rle.size())));
+  return csw_image(data, rate, variant, first_high,
+                   static_cast<std::uint32_t>(runs.size()));
 }
 
 } // namespace vetrik::recording

@@ -109,10 +109,23 @@ Bits direct_samples(const Signal& signal, double t_states);
 Bytes csw_data(const Signal& signal, std::uint32_t rate, bool z_rle,
                bool* first_high);
 
+// Pulse lengths in samples as CSW codes them: a byte each, or 0 and 4 bytes
+// for a length of 0 or past 255.
+Bytes csw_rle(const std::vector<std::uint32_t>& runs);
+
+// A CSW image of variant at rate around data (RLE bytes, deflated for
+// Z-RLE), its first pulse high when first_high, its header claiming pulses.
+Bytes csw_image(const Bytes& data, std::uint32_t rate, CswVariant variant,
+                bool first_high, std::uint32_t pulses);
+
 // bytes as a zlib stream; with at below bytes.size(), the stream holds only
 // the first at bytes, then a byte no stream may hold there (a block of the
 // reserved type), so that inflating them fails.
 Bytes deflated(const Bytes& bytes, std::size_t at = SIZE_MAX);
+
+// The first at bytes of bytes as a zlib stream that stops there, as if its
+// data ran out: they all come out, but no last block or check follows.
+Bytes deflated_start(const Bytes& bytes, std::size_t at);
 
 // G.711 compression of a 16-bit sample, as a writer does it.
 std::uint8_t a_law(int sample);

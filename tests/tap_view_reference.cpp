@@ -236,11 +236,12 @@ std::optional<Size> csw_recording(ReferenceView& out, SignalRun& run,
   CswRuns runs(input, compression);
   run.start();
   bool level = false;
-  for (std::uint32_t length = 0; runs.read(&length, 1) == 1;) {
-    run.joiner.add(level, length * t_states);
-    level = !level;
+  for (CswPulses p; runs.read(&p, 1) == 1;) {
+    run.joiner.add_alternating(level, p.samples * t_states, p.count);
+    level = level != (p.count % 2 == 1);
   }
-  if (!whole || runs.damaged()) {
+  // In a whole block, a stream that stops before its end is broken.
+  if (!whole || runs.damaged() || runs.ended_early()) {
     // Broken data still ends in whole pulses; cut data may not.
     if (whole) {
       run.joiner.finish();
