@@ -69,9 +69,10 @@ set(CPACK_PACKAGE_CONTACT "${VETRIK_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "unpack ZX Spectrum tape images into one file per stored file")
 set(CPACK_PACKAGE_DESCRIPTION
-"vetrik reads a ZX Spectrum tape image in the TAP format and writes every file
-stored on the tape into the current directory, as the raw bytes of its data
-block, checking both checksums of every file.
+"vetrik reads a ZX Spectrum tape image (TAP, TZX or PZX) or a recording of a
+cassette (WAV or CSW) and writes every file stored on the tape into the
+current directory, as the raw bytes of its data block, checking both
+checksums of every file.
 
 It is made for rescuing old tapes in bulk from scripts: every problem is
 reported on the console and in the exit status, a file that holds data is
