@@ -1,6 +1,7 @@
 # What a release ships: the install rule, the manual page with the version put
-# in, the checks that keep the page and the README in step, and the Debian
-# package and the Windows zip, both made by CPack from the install rule.
+# in, the users' README, the checks that keep the page and the README in step,
+# and the Debian package and the Windows zip, both made by CPack from the
+# install rule.
 include(GNUInstallDirs)
 
 set(VETRIK_MAINTAINER "the vetrik developers <vetrik-devel@example.org>"
@@ -20,11 +21,23 @@ endif()
 # The page is written by hand; only its version comes from project().
 configure_file(doc/vetrik.1.in vetrik.1 @ONLY)
 
+# The README that ships is the users' part of README.md: the sections for
+# those who have the sources (marked "<!-- sources only -->") are left out.
+find_program(VETRIK_BASH bash REQUIRED)
+set(VETRIK_USER_README ${CMAKE_CURRENT_BINARY_DIR}/README.md)
+execute_process(
+  COMMAND ${VETRIK_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/packaging/user_readme.sh
+          ${CMAKE_CURRENT_SOURCE_DIR}/README.md
+  OUTPUT_FILE ${VETRIK_USER_README} COMMAND_ERROR_IS_FATAL ANY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             README.md packaging/user_readme.sh)
+
 if(WIN32)
   # The zip's one folder holds the program, and the README and the
   # licence as text files with CR LF line ends.
   install(TARGETS vetrik RUNTIME DESTINATION .)
-  foreach(pair IN ITEMS "README.md=README.txt" "LICENSE=LICENSE.txt")
+  foreach(pair IN ITEMS "${VETRIK_USER_README}=README.txt"
+                        "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE=LICENSE.txt")
     string(REPLACE "=" ";" pair "${pair}")
     list(GET pair 0 source)
     list(GET pair 1 target)
@@ -32,14 +45,14 @@ if(WIN32)
     string(REPLACE "\r\n" "\n" text "${text}")
     string(REPLACE "\n" "\r\n" text "${text}")
     file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${target} "${text}")
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${target} DESTINATION .)
   endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
 else()
   install(TARGETS vetrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE
+  install(FILES ${VETRIK_USER_README} LICENSE
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
@@ -69,9 +82,10 @@ set(CPACK_PACKAGE_CONTACT "${VETRIK_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "unpack ZX Spectrum tape images into one file per stored file")
 set(CPACK_PACKAGE_DESCRIPTION
-"vetrik reads a ZX Spectrum tape image in the TAP format and writes every file
-stored on the tape into the current directory, as the raw bytes of its data
-block, checking both checksums of every file.
+"vetrik reads a ZX Spectrum tape image (TAP, TZX or PZX) or a recording of a
+cassette (WAV or CSW) and writes every file stored on the tape into the
+current directory, as the raw bytes of its data block, checking both
+checksums of every file.
 
 It is made for rescuing old tapes in bulk from scripts: every problem is
 reported on the console and in the exit status, a file that holds data is
@@ -101,7 +115,6 @@ include(CPack)
 # The page and the README must list the same messages; the page must be clean
 # for both man page formatters found.
 if(VETRIK_TESTS AND NOT CMAKE_CROSSCOMPILING)
-  find_program(VETRIK_BASH bash REQUIRED)
   add_test(NAME Manual.ListsTheMessagesOfTheReadme
            COMMAND ${VETRIK_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/tests/manual_matches_readme.sh
                    ${CMAKE_CURRENT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1)

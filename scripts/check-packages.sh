@@ -3,7 +3,8 @@
 # passes lintian, and unpacked into a scratch root its program extracts the
 # sample tape and its manual page renders cleanly; the Windows zip holds just
 # the program and two CR LF text files, and its program, run under Wine
-# straight from the unpacked zip, extracts the sample tape too.
+# straight from the unpacked zip, extracts the sample tape too. Both ship the
+# users' README, which agrees with the page and points to nothing they lack.
 # Usage: scripts/check-packages.sh VERSION   (the packages' version)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,6 +58,21 @@ expected+=$'./usr/local/share/doc/vetrik/README.md\n./usr/local/share/man/man1/v
 [ "$installed" = "$expected" ] || fail "cmake --install puts in place:"$'\n'"$installed"
 echo "ok: cmake --install puts in place the program, its page, README and LICENSE, under DESTDIR"
 
+# The users' README: README.md without its sections for those with the
+# sources; it must still list what the page lists, and name no file, script
+# or command that only the sources have.
+user_readme=$scratch/README.user.md
+bash packaging/user_readme.sh README.md >"$user_readme"
+cmp -s "$scratch/destdir/usr/local/share/doc/vetrik/README.md" "$user_readme" ||
+  fail "the installed README is not the users' part of README.md"
+bash tests/manual_matches_readme.sh "$user_readme" \
+  "$scratch/destdir/usr/local/share/man/man1/vetrik.1" >/dev/null ||
+  fail "the users' README and the page disagree"
+if grep -nE 'scripts/|bench/|sudo|HACKING|CMakeLists|sources only' "$user_readme"; then
+  fail "the users' README points to what the packages do not hold (lines above)"
+fi
+echo "ok: the installed README is the users' part of README.md, and agrees with the page"
+
 # --- The Debian package ---
 [ -f "$deb" ] || fail "$deb is missing"
 status=0
@@ -71,6 +87,8 @@ echo "ok: lintian reports no error and no warning"
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
+cmp -s "$root/usr/share/doc/vetrik/README.md" "$user_readme" ||
+  fail "the package's README is not the users' part of README.md"
 check_extracts_sample "the packaged vetrik" "$scratch/deb-out" "$root/usr/bin/vetrik" \
   "$PWD/samples/sample.tap"
 
@@ -99,12 +117,12 @@ listing=$(unzip -Z1 "$zip" | LC_ALL=C sort)
 [ "$listing" = "$top/LICENSE.txt"$'\n'"$top/README.txt"$'\n'"$top/vetrik.exe" ] ||
   fail "the zip holds: $listing"
 unzip -q "$zip" -d "$scratch/zip"
-for pair in README.txt:README.md LICENSE.txt:LICENSE; do
+for pair in "README.txt:$user_readme" LICENSE.txt:LICENSE; do
   text=$scratch/zip/$top/${pair%%:*}
   [ "$(grep -c $'\r$' "$text")" -eq "$(wc -l <"$text")" ] || fail "${pair%%:*} has a line end without CR"
   tr -d '\r' <"$text" | cmp -s - "${pair#*:}" || fail "${pair%%:*} is not ${pair#*:}"
 done
-echo "ok: the zip holds vetrik.exe, README.txt and LICENSE.txt, the texts with CR LF"
+echo "ok: the zip holds vetrik.exe, README.txt (the users' README) and LICENSE.txt, the texts with CR LF"
 
 exe=$scratch/zip/$top/vetrik.exe
 dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
