@@ -23,9 +23,10 @@
 #include <vector>
 
 #include "bench/recorded_tape.h"
+#include "bytes/image_input.h"
 #include "fileio/file_access.h"
+#include "fileio/file_input.h"
 #include "signal/recording.h"
-#include "tape/image_input.h"
 #include "tests/signal_builder.h"
 
 namespace {

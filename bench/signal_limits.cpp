@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bytes/image_input.h"
 #include "signal/recording.h"
-#include "tape/image_input.h"
 #include "tests/signal_builder.h"
 
 namespace {

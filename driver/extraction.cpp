@@ -10,6 +10,7 @@
 #include "driver/command_line.h"
 #include "driver/console.h"
 #include "fileio/file_access.h"
+#include "fileio/file_input.h"
 #include "naming/output_name.h"
 #include "tape/tap_format.h"
 #include "tape/tape_view.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "bytes/image_input.h"
 #include "signal/pulse_decoder.h"
 #include "signal/recording.h"
-#include "tape/image_input.h"
 
 namespace vetrik {
 namespace {

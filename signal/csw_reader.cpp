@@ -4,8 +4,8 @@
 #include <cstring>
 #include <zlib.h>
 
-#include "signal/image_bytes.h"
-#include "tape/image_input.h"
+#include "bytes/image_input.h"
+#include "bytes/little_endian.h"
 
 namespace vetrik {
 

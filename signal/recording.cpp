@@ -5,12 +5,12 @@
 #include <cstring>
 #include <utility>
 
+#include "bytes/image_input.h"
 #include "signal/block_chooser.h"
 #include "signal/csw_reader.h"
 #include "signal/edge_finder.h"
 #include "signal/pulse_decoder.h"
 #include "signal/wav_reader.h"
-#include "tape/image_input.h"
 
 namespace vetrik {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <limits>
 
-#include "signal/image_bytes.h"
-#include "tape/image_input.h"
+#include "bytes/image_input.h"
+#include "bytes/little_endian.h"
 
 namespace vetrik {
 

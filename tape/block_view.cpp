@@ -5,14 +5,6 @@
 
 namespace vetrik {
 
-std::uint32_t little_endian(const std::uint8_t* bytes, std::size_t size) {
-  std::uint32_t value = 0;
-  for (std::size_t i = size; i > 0; --i) {
-    value = value * 0x100 + bytes[i - 1];
-  }
-  return value;
-}
-
 std::string unsupported_version(std::string_view format, std::uint8_t major,
                                 std::uint8_t minor) {
   std::string message = "unsupported ";
@@ -117,19 +109,11 @@ void BlockView::end_view_after_signal(std::string_view message,
 }
 
 bool BlockView::take(std::uint8_t* destination, std::int32_t n) {
-  return image_.read(destination, n) == n;
+  return read_exactly(image_, destination, static_cast<std::size_t>(n));
 }
 
 bool BlockView::skip(std::uint64_t n) {
-  while (n > 0) {
-    const auto want =
-        static_cast<std::int32_t>(std::min<std::uint64_t>(n, scratch_.size()));
-    if (!take(scratch_.data(), want)) {
-      return false;
-    }
-    n -= static_cast<std::uint64_t>(want);
-  }
-  return true;
+  return skip_bytes(image_, n);
 }
 
 bool BlockView::gather(std::uint64_t size, std::uint64_t kept_at,

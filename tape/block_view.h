@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bytes/little_endian.h"
 #include "signal/pulse_decoder.h"
 #include "tape/signal_run.h"
 #include "tape/tape_view.h"
@@ -21,9 +22,6 @@ namespace vetrik {
 inline constexpr std::string_view TRUNCATED_BLOCK = "truncated block ";
 inline constexpr std::string_view CANNOT_DECODE = "cannot decode block ";
 inline constexpr std::string_view DAMAGED_BLOCK = "damaged block ";
-
-// The size bytes of a little-endian number at bytes, 0 to 4 of them.
-std::uint32_t little_endian(const std::uint8_t* bytes, std::size_t size);
 
 // "unsupported " + format + " version M.N".
 std::string unsupported_version(std::string_view format, std::uint8_t major,
@@ -104,7 +102,6 @@ private:
   MemoryInput gathered_input_{{}};
   bool ended_ = false;
   std::vector<std::uint8_t> gathered_;
-  std::array<std::uint8_t, 4096> scratch_{};
 };
 
 } // namespace vetrik

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "tape/image_input.h"
+#include "bytes/image_input.h"
 
 namespace vetrik {
 

@@ -1,15 +1,39 @@
-// Image bytes from the file layer or from memory.
-#include "tape/image_input.h"
+// Image bytes from memory or from a part of another input, and the exact
+// reads and skips every reader uses.
+#include "bytes/image_input.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "fileio/file_access.h"
-
 namespace vetrik {
 
-std::int32_t FileInput::read(std::uint8_t* destination, std::int32_t n) {
-  return file_read(number_, destination, n);
+namespace {
+
+inline constexpr std::size_t SKIP_SCRATCH = 4096;
+
+} // namespace
+
+bool read_exactly(ImageInput& input, std::uint8_t* destination, std::size_t n) {
+  return input.read(destination, static_cast<std::int32_t>(n)) ==
+         static_cast<std::int32_t>(n);
+}
+
+bool skip_bytes(ImageInput& input, std::uint64_t n,
+                std::span<std::uint8_t> scratch) {
+  while (n > 0) {
+    const auto want =
+        static_cast<std::int32_t>(std::min<std::uint64_t>(n, scratch.size()));
+    if (input.read(scratch.data(), want) != want) {
+      return false;
+    }
+    n -= static_cast<std::uint64_t>(want);
+  }
+  return true;
+}
+
+bool skip_bytes(ImageInput& input, std::uint64_t n) {
+  std::array<std::uint8_t, SKIP_SCRATCH> scratch;
+  return skip_bytes(input, n, scratch);
 }
 
 std::int32_t MemoryInput::read(std::uint8_t* destination, std::int32_t n) {
@@ -62,11 +86,7 @@ std::int32_t LimitedInput::read(std::uint8_t* destination, std::int32_t n) {
 }
 
 bool LimitedInput::skip_rest() {
-  std::array<std::uint8_t, 4096> scratch{};
-  while (left_ > 0 && !cut_short_) {
-    read(scratch.data(), static_cast<std::int32_t>(scratch.size()));
-  }
-  return !cut_short_;
+  return !cut_short_ && skip_bytes(*this, left_);
 }
 
 } // namespace vetrik

@@ -18,15 +18,16 @@ public:
   virtual std::int32_t read(std::uint8_t* destination, std::int32_t n) = 0;
 };
 
-// The image as an open numbered file of the file layer.
-class FileInput final : public ImageInput {
-public:
-  explicit FileInput(std::int32_t number) : number_(number) {}
-  std::int32_t read(std::uint8_t* destination, std::int32_t n) override;
+// Reads exactly n bytes (a header's worth). Returns false when the input
+// ends first.
+bool read_exactly(ImageInput& input, std::uint8_t* destination, std::size_t n);
 
-private:
-  std::int32_t number_;
-};
+// Reads and drops n bytes, scratch.size() at a time through scratch (which
+// must not be empty), or 4096 at a time without it. Returns false when the
+// input ends first.
+bool skip_bytes(ImageInput& input, std::uint64_t n,
+                std::span<std::uint8_t> scratch);
+bool skip_bytes(ImageInput& input, std::uint64_t n);
 
 // An image held in memory, for tests and fuzzers; bytes must outlive it.
 class MemoryInput final : public ImageInput {
