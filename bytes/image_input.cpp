@@ -49,28 +49,40 @@ std::int32_t MemoryInput::read(std::uint8_t* destination, std::int32_t n) {
   return static_cast<std::int32_t>(take);
 }
 
-PrefixedInput::PrefixedInput(ImageInput& rest,
-                             std::span<const std::uint8_t> looked_at)
-    : rest_(rest), size_(std::min(looked_at.size(), MOST_LOOKED_AT)),
-      ended_(looked_at.size() < MOST_LOOKED_AT) {
-  std::copy_n(looked_at.begin(), size_, looked_at_.begin());
+std::span<const std::uint8_t> PeekableInput::peek(std::size_t n) {
+  n = std::min(n, MOST_PEEKED);
+  if (held_ - at_ < n) {
+    // Room behind what is held, then the bytes still missing.
+    std::copy(peeked_.begin() + static_cast<std::ptrdiff_t>(at_),
+              peeked_.begin() + static_cast<std::ptrdiff_t>(held_),
+              peeked_.begin());
+    held_ -= at_;
+    at_ = 0;
+    if (!ended_) {
+      const auto want = static_cast<std::int32_t>(n - held_);
+      const std::int32_t got = rest_->read(peeked_.data() + held_, want);
+      ended_ = got < want;
+      held_ += static_cast<std::size_t>(std::max(got, 0));
+    }
+  }
+  return {peeked_.data() + at_, std::min(n, held_ - at_)};
 }
 
-std::int32_t PrefixedInput::read(std::uint8_t* destination, std::int32_t n) {
+std::int32_t PeekableInput::read(std::uint8_t* destination, std::int32_t n) {
   if (n <= 0) {
     return 0;
   }
   const auto replay = static_cast<std::int32_t>(
-      std::min(static_cast<std::size_t>(n), size_ - at_));
-  std::copy_n(looked_at_.begin() + static_cast<std::ptrdiff_t>(at_), replay,
+      std::min(static_cast<std::size_t>(n), held_ - at_));
+  std::copy_n(peeked_.begin() + static_cast<std::ptrdiff_t>(at_), replay,
               destination);
   at_ += static_cast<std::size_t>(replay);
   if (replay == n || ended_) {
     return replay;
   }
-  const std::int32_t got = rest_.read(destination + replay, n - replay);
+  const std::int32_t got = rest_->read(destination + replay, n - replay);
   ended_ = got < n - replay;
-  return replay + got;
+  return replay + std::max(got, 0);
 }
 
 std::int32_t LimitedInput::read(std::uint8_t* destination, std::int32_t n) {

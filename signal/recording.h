@@ -2,32 +2,23 @@
 // the image is read in chunks as each block needs it, never whole.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string>
 #include <vector>
+
+#include "bytes/image_format.h"
 
 namespace vetrik {
 
 class ImageInput;
 
-enum class RecordingKind { NONE, WAV, CSW };
-
-// Bytes recording_kind() needs to tell every kind.
-inline constexpr std::size_t RECORDING_SIGNATURE_SIZE = 23;
-
-// What first_bytes, the start of an image, make it: WAV for "RIFF" with
-// "WAVE" at offset 8, CSW for "Compressed Square Wave" and 0x1A; NONE for
-// anything else, or too few bytes to tell.
-RecordingKind recording_kind(std::span<const std::uint8_t> first_bytes);
-
 class RecordingReader {
 public:
-  // Reads the recording from input. head: the image's first bytes when the
-  // caller has already read them from input (to tell its kind), else empty.
-  RecordingReader(ImageInput& input, std::span<const std::uint8_t> head = {});
+  // Reads the recording from input, from its first byte on, as format (as
+  // image_format() tells it): WAV or CSW; any other format gives no block
+  // and no problem.
+  RecordingReader(ImageInput& input, ImageFormat format);
   ~RecordingReader();
   RecordingReader(const RecordingReader&) = delete;
   RecordingReader& operator=(const RecordingReader&) = delete;

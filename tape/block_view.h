@@ -29,8 +29,7 @@ std::string unsupported_version(std::string_view format, std::uint8_t major,
 
 class BlockView : public TapeView {
 protected:
-  BlockView(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : TapeView(image, looked_at) {}
+  explicit BlockView(PeekableInput image) : TapeView(std::move(image)) {}
 
   // Reads the image's next block. Returns true when it started a data block
   // (start_block, start_gathered_block) or ended the view (end_view); false

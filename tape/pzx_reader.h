@@ -10,17 +10,13 @@
 
 namespace vetrik {
 
-inline constexpr std::array<std::uint8_t, 4> PZX_SIGNATURE = {'P', 'Z', 'X',
-                                                              'T'};
-
 class PzxReader final : public BlockView {
 public:
   // A block's tag: its 4 bytes, or those the image still held.
   using Tag = std::span<const std::uint8_t>;
 
-  // looked_at: the image's first bytes, the signature among them.
-  PzxReader(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : BlockView(image, looked_at) {}
+  // image: from its first byte, the signature.
+  explicit PzxReader(PeekableInput image) : BlockView(std::move(image)) {}
 
 private:
   bool read_block() override;

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "signal/recording.h"
@@ -14,9 +13,9 @@ namespace vetrik {
 
 class RecordingView final : public TapeView {
 public:
-  // looked_at: the image's first bytes, the signature among them.
-  RecordingView(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : TapeView(image, looked_at), reader_(image_) {}
+  // image: from its first byte, a recording of format WAV or CSW.
+  RecordingView(PeekableInput image, ImageFormat format)
+      : TapeView(std::move(image)), reader_(image_, format) {}
 
 private:
   std::int32_t fill(std::uint8_t* destination, std::int32_t n) override;

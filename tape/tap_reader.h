@@ -7,8 +7,7 @@ namespace vetrik {
 
 class TapReader final : public TapeView {
 public:
-  TapReader(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : TapeView(image, looked_at) {}
+  explicit TapReader(PeekableInput image) : TapeView(std::move(image)) {}
 
 private:
   std::int32_t fill(std::uint8_t* destination, std::int32_t n) override {

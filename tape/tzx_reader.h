@@ -12,14 +12,10 @@
 
 namespace vetrik {
 
-inline constexpr std::array<std::uint8_t, 8> TZX_SIGNATURE = {
-    'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A};
-
 class TzxReader final : public BlockView {
 public:
-  // looked_at: the image's first bytes, the signature among them.
-  TzxReader(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : BlockView(image, looked_at) {}
+  // image: from its first byte, the signature.
+  explicit TzxReader(PeekableInput image) : BlockView(std::move(image)) {}
 
 private:
   bool read_block() override;
