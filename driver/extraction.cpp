@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "bytes/tap_block.h"
 #include "driver/command_line.h"
 #include "driver/console.h"
 #include "fileio/file_access.h"
 #include "fileio/file_input.h"
 #include "naming/output_name.h"
-#include "tape/tap_format.h"
 #include "tape/tape_view.h"
 
 namespace vetrik {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bytes/tap_block.h"
 #include "signal/pulse_decoder.h"
-#include "tape/tap_format.h"
 
 namespace vetrik {
 
