@@ -145,11 +145,8 @@ private:
     // Type, name, data length, parameter 1, parameter 2, then the checksum.
     std::uint8_t body[HEADER_BLOCK_LENGTH - 1] = {};
     image_.read(body, sizeof body);
-    std::uint8_t checksum = flag;
+    const std::uint8_t checksum = xor_checksum({body, sizeof body - 1}, flag);
     Header header{body[0], {}};
-    for (std::size_t i = 0; i + 1 < sizeof body; ++i) {
-      checksum ^= body[i];
-    }
     for (std::int32_t i = 1; i <= NAME_LENGTH; ++i) {
       header.name += render_name_byte(body[i]);
     }
@@ -267,9 +264,7 @@ private:
       const std::int32_t want =
           std::min(length, static_cast<std::int32_t>(chunk_.size()));
       const std::int32_t got = image_.read(chunk_.data(), want);
-      for (std::int32_t i = 0; i < got; ++i) {
-        sum ^= chunk_[static_cast<std::size_t>(i)];
-      }
+      sum = xor_checksum({chunk_.data(), static_cast<std::size_t>(got)}, sum);
       file_write(OUTPUT, chunk_.data(), got);
       if (got < want) {
         break;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bytes/image_input.h"
+#include "bytes/tap_block.h"
 #include "signal/pulse_decoder.h"
 #include "signal/recording.h"
 

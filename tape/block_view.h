@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bytes/little_endian.h"
+#include "bytes/tap_block.h"
 #include "signal/pulse_decoder.h"
 #include "tape/signal_run.h"
 #include "tape/tape_view.h"

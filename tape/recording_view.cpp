@@ -5,13 +5,10 @@
 #include <cstring>
 
 #include "bytes/tap_block.h"
-#include "signal/pulse_decoder.h"
 
 namespace vetrik {
 
 namespace {
-
-inline constexpr std::size_t LENGTH_WORD = 2;
 
 // The length a block's word claims. A block the recording's end cut short
 // (its bytes do not check out) is given as the tape held it, longer than
@@ -19,11 +16,7 @@ inline constexpr std::size_t LENGTH_WORD = 2;
 // bytes, any other block as one byte more.
 std::size_t claimed_length(const std::vector<std::uint8_t>& block,
                            bool open_end) {
-  std::uint8_t sum = 0;
-  for (std::uint8_t b : block) {
-    sum ^= b;
-  }
-  if (!open_end || sum == 0 || block.size() >= MAX_BLOCK_SIZE) {
+  if (!open_end || xor_checksum(block) == 0 || block.size() >= MAX_BLOCK_SIZE) {
     return block.size();
   }
   return block[0] == HEADER_FLAG && block.size() < HEADER_BLOCK_LENGTH
@@ -36,14 +29,15 @@ std::size_t claimed_length(const std::vector<std::uint8_t>& block,
 std::int32_t RecordingView::fill(std::uint8_t* destination, std::int32_t n) {
   std::int32_t got = 0;
   while (got < n) {
-    if (at_ < LENGTH_WORD) {
+    if (at_ < LENGTH_WORD_SIZE) {
       // Little-endian: the low byte first.
       destination[got++] = static_cast<std::uint8_t>(length_ >> (8 * at_));
       ++at_;
-    } else if (at_ < LENGTH_WORD + block_.size()) {
+    } else if (at_ < LENGTH_WORD_SIZE + block_.size()) {
       const std::size_t take = std::min(static_cast<std::size_t>(n - got),
-                                        LENGTH_WORD + block_.size() - at_);
-      std::memcpy(destination + got, block_.data() + (at_ - LENGTH_WORD), take);
+                                        LENGTH_WORD_SIZE + block_.size() - at_);
+      std::memcpy(destination + got, block_.data() + (at_ - LENGTH_WORD_SIZE),
+                  take);
       got += static_cast<std::int32_t>(take);
       at_ += take;
     } else if (ended_ || !next_block()) {
