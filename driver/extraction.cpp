@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes/name_byte.h"
 #include "bytes/tap_block.h"
 #include "driver/command_line.h"
 #include "driver/console.h"

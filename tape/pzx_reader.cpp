@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "naming/output_name.h"
+#include "bytes/name_byte.h"
 
 namespace vetrik {
 
