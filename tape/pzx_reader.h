@@ -6,7 +6,7 @@
 #include <array>
 #include <optional>
 
-#include "tape/block_view.h"
+#include "tape/container_reader.h"
 
 namespace vetrik {
 

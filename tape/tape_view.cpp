@@ -3,7 +3,7 @@
 
 #include "bytes/image_format.h"
 #include "tape/pzx_reader.h"
-#include "tape/recording_view.h"
+#include "tape/recording_blocks.h"
 #include "tape/tap_reader.h"
 #include "tape/tzx_reader.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "tape/block_view.h"
+#include "tape/container_reader.h"
 
 namespace vetrik {
 

@@ -1,5 +1,5 @@
 // Decoded blocks of a recording as a TAP view.
-#include "tape/recording_view.h"
+#include "tape/recording_blocks.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The data blocks of a container as a TAP view.
-#include "tape/block_view.h"
+#include "tape/container_reader.h"
 
 #include <algorithm>
 
