@@ -1,21 +1,21 @@
-// What the TZX and PZX readers share: a view made of the data blocks of a
-// container, found one at a time as the view is read. Each data block shows
-// as its 16-bit little-endian length, then its bytes, which come straight
-// from the image or from bytes the reader gathered first.
+// What the TZX and PZX readers share: stepping through the blocks of a
+// container, the runs of signal blocks among them decoded into data blocks
+// as they are read, and the bytes of a data block gathered when they do not
+// come straight from the image.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "bytes/image_input.h"
 #include "bytes/little_endian.h"
 #include "bytes/tap_block.h"
-#include "signal/pulse_decoder.h"
+#include "tape/framed_view.h"
 #include "tape/signal_run.h"
-#include "tape/tape_view.h"
 
 namespace vetrik {
 
@@ -28,80 +28,51 @@ inline constexpr std::string_view DAMAGED_BLOCK = "damaged block ";
 std::string unsupported_version(std::string_view format, std::uint8_t major,
                                 std::uint8_t minor);
 
-class BlockView : public TapeView {
+// The end of the view at a bad block: message, then the block's name.
+Step bad_block(std::string_view message, std::string_view block);
+
+class ContainerReader : public BlockReader {
+public:
+  // The blocks decoded from a run of signal blocks come where the run
+  // stands. Any other block ends the run, and so do a bad block and the
+  // image's end: a block running up to there is complete. A signal block
+  // cut short or broken ends the view once the blocks decoded before the
+  // fault are given; the block under way there is lost.
+  Step step() final;
+
 protected:
-  explicit BlockView(PeekableInput image) : TapeView(std::move(image)) {}
+  // image: from its first byte, the signature.
+  explicit ContainerReader(PeekableInput image) : image_(std::move(image)) {}
 
-  // Reads the image's next block. Returns true when it started a data block
-  // (start_block, start_gathered_block) or ended the view (end_view); false
-  // when it stepped over the block or started a signal block, or ended a
-  // signal run (whose blocks then come first).
-  virtual bool read_block() = 0;
+  // Reads the image's next block. A signal block is started in signal_
+  // first; a data block's bytes are the image's next, or gathered.
+  virtual Step read_block() = 0;
 
-  // The next data block: size bytes read straight from the image. When the
-  // image ends inside them, the view ends there, with no problem.
-  void start_block(std::int32_t size);
-  // The next data block: the size bytes gather last kept.
-  void start_gathered_block(std::int32_t size);
-  // Ends the view: at the image's end when message is empty, else at a bad
-  // block, with message + block as its problem. An image that held signal
-  // blocks but gave no block at all ends with NO_BLOCKS_FOUND.
-  void end_view(std::string_view message = {}, std::string_view block = {});
+  // Whether the image's next block is a signal block, which goes on with a
+  // run under way. Consumes nothing.
+  virtual bool next_is_signal() = 0;
 
-  // Starts reading a signal block of the run; name is its name in messages.
-  // The reader has started it in signal_ first.
-  void signal_block_started(std::string name);
-  // Ends a signal run that is under way, so that a block running up to its
-  // end is complete, and returns true; false when no run is under way.
-  bool end_signal();
-  // Ends a signal run that is under way, then the view at a bad block, once
-  // the blocks decoded before it are given.
-  void end_view_after_signal(std::string_view message, std::string_view block);
-
-  SignalRun signal_{image_};
-
-  // Reads n bytes of the image into destination; false when it ends first.
-  bool take(std::uint8_t* destination, std::int32_t n);
-  // Reads past n bytes of the image; false when it ends first.
-  bool skip(std::uint64_t n);
   // Reads past the next size bytes of the image, keeping kept bytes from
   // kept_at on (kept_at + kept <= size, kept <= MAX_BLOCK_SIZE) for
-  // start_gathered_block; false when the image ends first.
+  // gathered_block; false when the image ends first.
   bool gather(std::uint64_t size, std::uint64_t kept_at, std::int32_t kept);
+  // A data block of the size bytes gather last kept.
+  Step gathered_block(std::int32_t size);
+
+  PeekableInput image_;
+  SignalRun signal_{image_};
 
 private:
-  std::int32_t fill(std::uint8_t* destination, std::int32_t n) override;
-  // Finds the next data block, or the view's end.
-  void next_block();
+  // Reads and decodes the next piece of the signal block being read.
+  void feed_signal();
 
-  // What a signal run does before the reader goes on with the image's next
-  // block.
-  enum class SignalStep {
-    DONE,  // a block decoded from the signal started, or the view ended
-    AGAIN, // some of a signal block was read: take the next step
-    IDLE   // nothing to do: the reader reads its next block
-  };
-  SignalStep signal_step();
-  // The next data block: size bytes from source, which delivers them all
-  // unless the image ends.
-  void start_from(ImageInput& source, std::int32_t size);
-
-  // The blocks of a signal run: its problem, which ends the view once the
-  // blocks decoded before it are given, and the name of the block being
-  // read.
-  std::string signal_problem_;
+  // The signal block being read, by its name in messages.
   std::string signal_block_;
-  bool signal_seen_ = false;
-  bool block_seen_ = false;
-
-  // The current data block: what is left of its length word and its bytes.
-  std::array<std::uint8_t, 2> length_{};
-  std::int32_t length_left_ = 0;
-  std::int32_t bytes_left_ = 0;
-  ImageInput* source_ = nullptr;
-  MemoryInput gathered_input_{{}};
-  bool ended_ = false;
+  // The view's problem once the signal run's blocks are given ("" for the
+  // image's end); none while the view goes on.
+  std::optional<std::string> ending_;
   std::vector<std::uint8_t> gathered_;
+  MemoryInput gathered_input_{{}};
 };
 
 } // namespace vetrik

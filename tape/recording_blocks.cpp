@@ -1,8 +1,5 @@
-// Decoded blocks of a recording as a TAP view.
+// Decoded blocks of a recording, for the TAP view.
 #include "tape/recording_blocks.h"
-
-#include <algorithm>
-#include <cstring>
 
 #include "bytes/tap_block.h"
 
@@ -26,40 +23,18 @@ std::size_t claimed_length(const std::vector<std::uint8_t>& block,
 
 } // namespace
 
-std::int32_t RecordingView::fill(std::uint8_t* destination, std::int32_t n) {
-  std::int32_t got = 0;
-  while (got < n) {
-    if (at_ < LENGTH_WORD_SIZE) {
-      // Little-endian: the low byte first.
-      destination[got++] = static_cast<std::uint8_t>(length_ >> (8 * at_));
-      ++at_;
-    } else if (at_ < LENGTH_WORD_SIZE + block_.size()) {
-      const std::size_t take = std::min(static_cast<std::size_t>(n - got),
-                                        LENGTH_WORD_SIZE + block_.size() - at_);
-      std::memcpy(destination + got, block_.data() + (at_ - LENGTH_WORD_SIZE),
-                  take);
-      got += static_cast<std::int32_t>(take);
-      at_ += take;
-    } else if (ended_ || !next_block()) {
-      break;
-    }
+Step RecordingBlocks::step() {
+  if (!started_) {
+    started_ = true;
+    return Step::signal_block();
   }
-  return got;
-}
-
-bool RecordingView::next_block() {
-  if (reader_.next_block(block_)) {
-    block_seen_ = true;
-    length_ = claimed_length(block_, reader_.open_end());
-    at_ = 0;
-    return true;
+  if (!reader_.next_block(block_)) {
+    return Step::end(reader_.problem());
   }
-  ended_ = true;
-  problem_ = reader_.problem();
-  if (problem_.empty() && !block_seen_) {
-    problem_ = NO_BLOCKS_FOUND;
-  }
-  return false;
+  bytes_ = MemoryInput(block_);
+  return Step::data_block(
+      bytes_, static_cast<std::int32_t>(block_.size()),
+      static_cast<std::uint16_t>(claimed_length(block_, reader_.open_end())));
 }
 
 } // namespace vetrik

@@ -1,7 +1,10 @@
 // The TAP view's end test, and telling the formats apart.
 #include "tape/tape_view.h"
 
+#include <utility>
+
 #include "bytes/image_format.h"
+#include "tape/framed_view.h"
 #include "tape/pzx_reader.h"
 #include "tape/recording_blocks.h"
 #include "tape/tap_reader.h"
@@ -35,13 +38,16 @@ std::unique_ptr<TapeView> open_tape_view(ImageInput& input) {
   const ImageFormat format = image_format(image.peek(IMAGE_FORMAT_BYTES));
   switch (format) {
   case ImageFormat::TZX:
-    return std::make_unique<TzxReader>(std::move(image));
+    return std::make_unique<FramedView>(
+        std::make_unique<TzxReader>(std::move(image)));
   case ImageFormat::PZX:
     // The signature is the tag of the first block.
-    return std::make_unique<PzxReader>(std::move(image));
+    return std::make_unique<FramedView>(
+        std::make_unique<PzxReader>(std::move(image)));
   case ImageFormat::WAV:
   case ImageFormat::CSW:
-    return std::make_unique<RecordingView>(std::move(image), format);
+    return std::make_unique<FramedView>(
+        std::make_unique<RecordingBlocks>(std::move(image), format));
   case ImageFormat::TAP:
     break;
   }

@@ -6,16 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <utility>
 
 #include "bytes/image_input.h"
 
 namespace vetrik {
-
-// The problem of an image with recorded signal in which no block at all was
-// found.
-inline constexpr std::string_view NO_BLOCKS_FOUND = "no blocks found";
 
 class TapeView {
 public:
@@ -36,14 +30,12 @@ public:
   const std::string& problem() const { return problem_; }
 
 protected:
-  // image: the image from its first byte, some of it perhaps peeked at.
-  explicit TapeView(PeekableInput image) : image_(std::move(image)) {}
+  TapeView() = default;
 
   // Delivers up to n bytes of the view: fewer only at its end, then 0.
   virtual std::int32_t fill(std::uint8_t* destination, std::int32_t n) = 0;
 
-  // The image from its first byte.
-  PeekableInput image_;
+  // Set by the view as it ends.
   std::string problem_;
 
 private:
