@@ -166,7 +166,6 @@ bool RecordingReader::next_block(std::vector<std::uint8_t>& block) {
     source_->pump();
   }
   block = std::move(decoded.bytes);
-  cut_ = decoded.cut;
   open_end_ = decoded.open_end;
   return true;
 }

@@ -24,13 +24,10 @@ public:
   RecordingReader& operator=(const RecordingReader&) = delete;
 
   // Replaces block with the next block's bytes, in recording order: every
-  // whole byte of it, 1 to 65535 of them. Returns false at the end of the
-  // recording, or where a problem stopped it (see problem()).
+  // whole byte of it, 1 to 65535 of them (a block that went on past that
+  // gives its first 65535). Returns false at the end of the recording, or
+  // where a problem stopped it (see problem()).
   bool next_block(std::vector<std::uint8_t>& block);
-
-  // Whether the last block given went on past 65535 bytes; it then holds
-  // its first 65535 bytes and the rest was dropped.
-  bool cut() const { return cut_; }
 
   // Whether the recording ended inside one of the last given block's bytes:
   // it has most likely been cut short.
@@ -48,7 +45,6 @@ private:
   struct CswSource;
 
   std::unique_ptr<Source> source_;
-  bool cut_ = false;
   bool open_end_ = false;
 };
 
