@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -29,7 +30,8 @@ bool skip_bytes(ImageInput& input, std::uint64_t n,
                 std::span<std::uint8_t> scratch);
 bool skip_bytes(ImageInput& input, std::uint64_t n);
 
-// An image held in memory, for tests and fuzzers; bytes must outlive it.
+// Bytes held in memory: a block gathered from the image, or a whole image in
+// a test; bytes must outlive it.
 class MemoryInput final : public ImageInput {
 public:
   explicit MemoryInput(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
@@ -56,8 +58,8 @@ public:
   PeekableInput(PeekableInput&&) = default;
   PeekableInput& operator=(PeekableInput&&) = default;
 
-  // The next n bytes (n at most MOST_PEEKED), which are not consumed: fewer
-  // when the input ends first. Valid until the next call.
+  // The next n bytes, which are not consumed: fewer when the input ends
+  // first, and at most MOST_PEEKED. Valid until the next call.
   std::span<const std::uint8_t> peek(std::size_t n);
 
   std::int32_t read(std::uint8_t* destination, std::int32_t n) override;

@@ -31,7 +31,9 @@ struct Step {
     END,          // the end of the view
   };
 
-  // size bytes read from bytes, behind a length word that says size.
+  // size bytes read from bytes, behind a length word that says size. When
+  // bytes ends inside them (the image was cut there), so does the view, with
+  // no problem, as a cut TAP image does.
   static Step data_block(ImageInput& bytes, std::int32_t size);
   // The same behind a length word that says length: more than size for a
   // block a recording's end cut short.

@@ -1,4 +1,4 @@
-// The TAP view's end test, and telling the formats apart.
+// The TAP view's end test, and the view for each format.
 #include "tape/tape_view.h"
 
 #include <utility>
