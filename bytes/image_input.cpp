@@ -1,4 +1,4 @@
-// Image bytes from memory or from a part of another input, and the exact
+// Image bytes from memory, peeked at, or limited to a block, and the exact
 // reads and skips every reader uses.
 #include "bytes/image_input.h"
 
