@@ -23,9 +23,10 @@
 #include <vector>
 
 #include "bench/recorded_tape.h"
+#include "bytes/image_input.h"
 #include "fileio/file_access.h"
+#include "fileio/file_input.h"
 #include "signal/recording.h"
-#include "tape/image_input.h"
 #include "tests/signal_builder.h"
 
 namespace {
@@ -55,8 +56,10 @@ int decode(const char* path, const char* result) {
   if (vetrik::file_open_read(0, path) == 0) {
     return 1;
   }
-  vetrik::FileInput input(0);
-  vetrik::RecordingReader reader(input);
+  vetrik::FileInput file(0);
+  vetrik::PeekableInput input(file);
+  vetrik::RecordingReader reader(
+      input, vetrik::image_format(input.peek(vetrik::IMAGE_FORMAT_BYTES)));
   std::uint64_t sum = 0;
   std::size_t count = 0;
   for (Bytes b; reader.next_block(b); ++count) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bytes/image_input.h"
 #include "signal/recording.h"
-#include "tape/image_input.h"
 #include "tests/signal_builder.h"
 
 namespace {
@@ -57,7 +57,7 @@ bool decodes(const Chain& c, double snr_db, double speed, std::uint32_t seed) {
   const Bytes image =
       rec::wav({s}, static_cast<std::uint32_t>(c.rate), c.encoding);
   vetrik::MemoryInput input(image);
-  vetrik::RecordingReader reader(input);
+  vetrik::RecordingReader reader(input, vetrik::ImageFormat::WAV);
   std::vector<Bytes> blocks;
   for (Bytes b; reader.next_block(b);) {
     blocks.push_back(b);

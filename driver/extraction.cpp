@@ -7,11 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "bytes/image_input.h"
+#include "bytes/little_endian.h"
+#include "bytes/name_byte.h"
+#include "bytes/tap_block.h"
 #include "driver/command_line.h"
 #include "driver/console.h"
 #include "fileio/file_access.h"
+#include "fileio/file_input.h"
 #include "naming/output_name.h"
-#include "tape/tap_format.h"
 #include "tape/tape_view.h"
 
 namespace vetrik {
@@ -39,7 +43,7 @@ inline constexpr std::string_view DONE = "done!";
 
 // Reads the TAP view and remembers whether it ever came up short; a missing
 // byte reads as 0.
-class ViewReader {
+class ViewReader final : public ImageInput {
 public:
   explicit ViewReader(TapeView& view) : view_(view) {}
 
@@ -50,13 +54,13 @@ public:
   }
 
   std::uint16_t word() {
-    std::uint8_t b[2] = {0, 0};
-    read(b, 2);
-    return static_cast<std::uint16_t>(b[0] + b[1] * 0x100);
+    std::uint8_t b[LENGTH_WORD_SIZE] = {0, 0};
+    read(b, LENGTH_WORD_SIZE);
+    return static_cast<std::uint16_t>(le16(b));
   }
 
   // Reads n bytes into destination; returns how many arrived.
-  std::int32_t read(std::uint8_t* destination, std::int32_t n) {
+  std::int32_t read(std::uint8_t* destination, std::int32_t n) override {
     const std::int32_t got = view_.read(destination, n);
     if (got < n) {
       ended_ = true;
@@ -64,7 +68,12 @@ public:
     return got;
   }
 
+  // Whether a read came up short.
   bool ended() const { return ended_; }
+
+  // As TapeView::at_end and TapeView::problem.
+  bool at_end() { return view_.at_end(); }
+  const std::string& problem() const { return view_.problem(); }
 
 private:
   TapeView& view_;
@@ -79,6 +88,12 @@ struct Header {
   std::string name; // rendered, before unsafe characters are replaced
 };
 
+// The start of the data block that follows a header.
+struct DataStart {
+  std::int32_t payload_length = 0;
+  std::uint8_t flag = 0;
+};
+
 // The file a data block goes to.
 struct Output {
   std::string base;      // the name chosen, counter and all
@@ -90,7 +105,7 @@ struct Output {
 
 class Extraction {
 public:
-  explicit Extraction(TapeView& view) : view_(view), image_(view) {}
+  explicit Extraction(TapeView& view) : view_(view) {}
 
   // Walks the view to its end or to the first failed check.
   void walk() {
@@ -116,15 +131,22 @@ private:
     if (!header) {
       return Pass::STOP;
     }
-    std::optional<Output> output = choose_name(*header);
+    const std::string name = make_safe_name(header->name);
+    const std::optional<DataStart> data = read_data_start(name);
+    if (!data) {
+      return Pass::STOP;
+    }
+    std::optional<Output> output =
+        open_output(name, extension_for_type(header->type), *data);
     if (!output) {
       return Pass::STOP;
     }
     if (!output->created) {
       failed_ = true;
       // Step over the payload and its checksum, to the next header.
-      skip(output->payload_length + 1);
-      return image_.ended() ? stop(TRUNCATED_DATA, output->base) : Pass::NEXT;
+      skip_bytes(view_, static_cast<std::uint64_t>(output->payload_length) + 1,
+                 chunk_);
+      return view_.ended() ? stop(TRUNCATED_DATA, output->base) : Pass::NEXT;
     }
     copy(*output);
     return check(*output);
@@ -132,27 +154,24 @@ private:
 
   // The header block and its checks, in order; empty when the run stops.
   std::optional<Header> read_header() {
-    if (image_.word() != HEADER_BLOCK_LENGTH) {
+    if (view_.word() != HEADER_BLOCK_LENGTH) {
       stop(BAD_HEADER_LENGTH);
       return std::nullopt;
     }
-    const std::uint8_t flag = image_.byte();
+    const std::uint8_t flag = view_.byte();
     if (flag != HEADER_FLAG) {
       stop(BAD_HEADER_FLAG);
       return std::nullopt;
     }
     // Type, name, data length, parameter 1, parameter 2, then the checksum.
     std::uint8_t body[HEADER_BLOCK_LENGTH - 1] = {};
-    image_.read(body, sizeof body);
-    std::uint8_t checksum = flag;
+    view_.read(body, sizeof body);
+    const std::uint8_t checksum = xor_checksum({body, sizeof body - 1}, flag);
     Header header{body[0], {}};
-    for (std::size_t i = 0; i + 1 < sizeof body; ++i) {
-      checksum ^= body[i];
-    }
     for (std::int32_t i = 1; i <= NAME_LENGTH; ++i) {
       header.name += render_name_byte(body[i]);
     }
-    if (image_.ended()) {
+    if (view_.ended()) {
       stop(TRUNCATED_HEADER);
       return std::nullopt;
     }
@@ -163,33 +182,35 @@ private:
     return header;
   }
 
-  // Reads the start of the data block, then chooses the name for its file
-  // and creates it. Empty when the run stops: a data block cut before its
-  // payload gets no file.
-  std::optional<Output> choose_name(const Header& header) {
-    const std::uint16_t data_block_length = image_.word();
-    const std::uint8_t flag = image_.byte();
-    const std::string name = make_safe_name(header.name);
-    const std::string extension = extension_for_type(header.type);
-    if (image_.ended()) {
+  // Reads the data block's length word and flag. Empty when the run stops
+  // (with name in the message): a data block cut before its payload gets no
+  // file.
+  std::optional<DataStart> read_data_start(const std::string& name) {
+    const std::uint16_t data_block_length = view_.word();
+    const std::uint8_t flag = view_.byte();
+    if (view_.ended()) {
       stop(TRUNCATED_DATA, name);
       return std::nullopt;
     }
-    const FreeName free_name = create_output(name, extension);
+    // Lengths 0, 1 and 2 carry no payload.
+    return DataStart{
+        std::max(0, std::int32_t{data_block_length} - DATA_BLOCK_OVERHEAD),
+        flag};
+  }
+
+  // The file for the data block, under the name claim_name finds. Empty when
+  // the run stops: every counter of the name was taken.
+  std::optional<Output> open_output(const std::string& name,
+                                    const std::string& extension,
+                                    const DataStart& data) {
+    const FreeName free_name = claim_name(name, extension);
     if (free_name.status == NameStatus::EXHAUSTED) {
       stop(DOUBLE_FILE, name);
       return std::nullopt;
     }
-    Output output{free_name.base_name,
-                  {},
-                  free_name.status == NameStatus::CLAIMED,
-                  0,
-                  flag};
-    output.file_name = output.base + extension;
-    // Lengths 0, 1 and 2 carry no payload.
-    output.payload_length =
-        std::max(0, std::int32_t{data_block_length} - DATA_BLOCK_OVERHEAD);
-    return output;
+    return Output{free_name.base_name, free_name.base_name + extension,
+                  free_name.status == NameStatus::CLAIMED, data.payload_length,
+                  data.flag};
   }
 
   // Copies the payload into the open output file and closes it.
@@ -207,8 +228,8 @@ private:
 
   // Reads the data checksum and compares it.
   Pass check(const Output& output) {
-    const std::uint8_t stored_data_checksum = image_.byte();
-    if (image_.ended()) {
+    const std::uint8_t stored_data_checksum = view_.byte();
+    if (view_.ended()) {
       return stop(TRUNCATED_DATA, output.base);
     }
     if (stored_data_checksum != output.checksum) {
@@ -217,12 +238,11 @@ private:
     return Pass::NEXT;
   }
 
-  // Finds the output's name and creates it as file OUTPUT, and reports it:
-  // "Extracting" when it was made, "Write Error" when it was refused. A
-  // request to end the run waits meanwhile: the report names every file on
-  // disk.
-  FreeName create_output(const std::string& name,
-                         const std::string& extension) {
+  // Finds a free name for name + extension and creates it as file OUTPUT,
+  // and reports it: "Extracting" when it was made, "Write Error" when it was
+  // refused. A request to end the run waits meanwhile: the report names
+  // every file on disk.
+  FreeName claim_name(const std::string& name, const std::string& extension) {
     const InterruptsDeferred deferred;
     const auto claim = [](const std::string& file_name, OpenMode mode) {
       return file_create(OUTPUT, file_name, mode);
@@ -249,7 +269,7 @@ private:
   // bytes is what stopped it, and a bad block of the image is to blame when
   // the view names one.
   Pass stop(std::string_view message, std::string_view name = {}) {
-    if (image_.ended() && !view_.problem().empty()) {
+    if (view_.ended() && !view_.problem().empty()) {
       report(view_.problem());
     } else {
       report(message, name);
@@ -257,18 +277,16 @@ private:
     return Pass::STOP;
   }
 
-  // Copies length payload bytes from the image to the output in blocks, and
-  // returns their XOR. Stops early when the image ends; only bytes that were
-  // in the image are written.
+  // Copies length payload bytes from the view to the output in blocks, and
+  // returns their XOR. Stops early when the view ends; only bytes that were
+  // in the view are written.
   std::uint8_t copy_payload(std::int32_t length) {
     std::uint8_t sum = 0;
     while (length > 0) {
       const std::int32_t want =
           std::min(length, static_cast<std::int32_t>(chunk_.size()));
-      const std::int32_t got = image_.read(chunk_.data(), want);
-      for (std::int32_t i = 0; i < got; ++i) {
-        sum ^= chunk_[static_cast<std::size_t>(i)];
-      }
+      const std::int32_t got = view_.read(chunk_.data(), want);
+      sum = xor_checksum({chunk_.data(), static_cast<std::size_t>(got)}, sum);
       file_write(OUTPUT, chunk_.data(), got);
       if (got < want) {
         break;
@@ -278,16 +296,7 @@ private:
     return sum;
   }
 
-  void skip(std::int32_t length) {
-    while (length > 0 && !image_.ended()) {
-      const std::int32_t want =
-          std::min(length, static_cast<std::int32_t>(chunk_.size()));
-      length -= image_.read(chunk_.data(), want);
-    }
-  }
-
-  TapeView& view_;
-  ViewReader image_;
+  ViewReader view_;
   NameHistory history_;
   // Room for the largest payload, so that one is copied in a single pass.
   std::vector<std::uint8_t> chunk_ =

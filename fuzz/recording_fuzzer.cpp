@@ -1,6 +1,6 @@
 // Fuzzes the signal layer. A WAV or CSW image goes through the recording
-// reader, once whole and once with its first bytes handed over as already
-// read; both must give the same blocks and problem. Any other input is a
+// reader, once as it is and once with its first bytes peeked at before;
+// both must give the same blocks and problem. Any other input is a
 // direct recording, one bit a sample, fed through the pulse joiner in two
 // pieces. Every block must hold 1 to 65535 bytes, every problem must be one
 // of the reader's messages, and the end must stay the end.
@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "bytes/image_input.h"
+#include "bytes/tap_block.h"
 #include "signal/pulse_decoder.h"
 #include "signal/recording.h"
-#include "tape/image_input.h"
 
 namespace vetrik {
 namespace {
@@ -48,12 +49,13 @@ struct Outcome {
   std::string problem;
 };
 
-Outcome read_recording(std::span<const std::uint8_t> image, std::size_t head) {
-  MemoryInput input(image);
-  Bytes first(head);
-  first.resize(static_cast<std::size_t>(
-      input.read(first.data(), static_cast<std::int32_t>(head))));
-  RecordingReader reader(input, first);
+Outcome read_recording(std::span<const std::uint8_t> image, ImageFormat format,
+                       std::size_t head) {
+  MemoryInput memory(image);
+  PeekableInput peekable(memory);
+  peekable.peek(head);
+  ImageInput& input = head > 0 ? static_cast<ImageInput&>(peekable) : memory;
+  RecordingReader reader(input, format);
   Outcome out;
   for (Bytes block; reader.next_block(block);) {
     check_block(block);
@@ -96,12 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   using namespace vetrik;
   const std::span<const std::uint8_t> image(data, size);
-  if (recording_kind(image) == RecordingKind::NONE) {
+  const ImageFormat format = image_format(image);
+  if (format != ImageFormat::WAV && format != ImageFormat::CSW) {
     read_direct(image);
     return 0;
   }
-  const Outcome whole = read_recording(image, 0);
-  const Outcome split = read_recording(image, 1 + size % 40);
+  const Outcome whole = read_recording(image, format, 0);
+  const Outcome split = read_recording(image, format, 1 + size % 40);
   if (whole.blocks != split.blocks || whole.problem != split.problem) {
     fail("bytes read before change the outcome");
   }

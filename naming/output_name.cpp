@@ -1,4 +1,4 @@
-// Rendering, safe names, extensions and the search for a free name.
+// Safe names, extensions and the search for a free name.
 #include "naming/output_name.h"
 
 #include "fileio/file_access.h"
@@ -25,13 +25,6 @@ std::int32_t next(std::int32_t counter) {
 }
 
 } // namespace
-
-std::string render_name_byte(std::uint8_t byte) {
-  if (byte >= 32 && byte <= 127) {
-    return std::string(1, static_cast<char>(byte));
-  }
-  return numbered({}, byte);
-}
 
 std::string make_safe_name(std::string_view name) {
   std::string safe(name);

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bytes/name_byte.h"
 #include "platform/platform.h"
 
 namespace vetrik {
@@ -17,10 +18,6 @@ namespace vetrik {
 // Characters that never reach a file name, each replaced by REPLACEMENT.
 inline constexpr std::string_view FORBIDDEN_CHARACTERS = ":/?*<>|\\\"";
 inline constexpr std::string_view REPLACEMENT = "_";
-
-// The text one name byte adds to a rendered name: the character itself for
-// 32 to 127, else its decimal value in parentheses ("(0)", "(200)").
-std::string render_name_byte(std::uint8_t byte);
 
 // name with every forbidden character replaced by an underscore.
 std::string make_safe_name(std::string_view name);

@@ -12,15 +12,6 @@
 namespace vetrik {
 namespace {
 
-TEST(RenderNameByte, Bytes32To127AreThemselvesOthersTheirDecimalValue) {
-  EXPECT_EQ(render_name_byte(32), " ");
-  EXPECT_EQ(render_name_byte(127), "\x7f");
-  EXPECT_EQ(render_name_byte(0), "(0)");
-  EXPECT_EQ(render_name_byte(31), "(31)");
-  EXPECT_EQ(render_name_byte(128), "(128)");
-  EXPECT_EQ(render_name_byte(200), "(200)");
-}
-
 TEST(MakeSafeName, ReplacesEachForbiddenCharacterAndKeepsTheRest) {
   EXPECT_EQ(make_safe_name("a:b/c?d*e<f>g|h\\i\"j(1) k::"),
             "a_b_c_d_e_f_g_h_i_j(1) k__");

@@ -11,7 +11,7 @@ set(VETRIK_MAINTAINER "the vetrik developers <vetrik-devel@example.org>"
 # calls (which need the optimiser) and a global offset table made read-only
 # at start. The sanitizer and fuzz builds are left as they are.
 if(NOT WIN32 AND NOT VETRIK_SANITIZE AND NOT VETRIK_FUZZ)
-  foreach(target IN ITEMS vetrik_core vetrik)
+  foreach(target IN ITEMS ${VETRIK_LAYERS} vetrik)
     target_compile_options(${target} PRIVATE
       "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
   endforeach()

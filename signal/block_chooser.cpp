@@ -3,16 +3,14 @@
 
 #include <utility>
 
+#include "bytes/tap_block.h"
+
 namespace vetrik {
 
 namespace {
 
 bool checks(const DecodedBlock& block) {
-  std::uint8_t x = 0;
-  for (std::uint8_t b : block.bytes) {
-    x ^= b;
-  }
-  return x == 0;
+  return xor_checksum(block.bytes) == 0;
 }
 
 bool better(const DecodedBlock& a, const DecodedBlock& b) {

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <zlib.h>
 
-#include "signal/image_bytes.h"
-#include "tape/image_input.h"
+#include "bytes/image_format.h"
+#include "bytes/image_input.h"
+#include "bytes/little_endian.h"
 
 namespace vetrik {
 
@@ -15,8 +16,7 @@ namespace {
 // compression (1), flags (1), 3 reserved bytes; version 2: rate (4), pulse
 // count (4, not trusted), compression (1), flags (1), extension length (1),
 // the encoding program's name (16), the extension.
-inline constexpr char SIGNATURE[] = "Compressed Square Wave\x1A";
-inline constexpr std::size_t SIGNATURE_SIZE = sizeof SIGNATURE - 1;
+inline constexpr std::size_t SIGNATURE_SIZE = CSW_SIGNATURE.size();
 inline constexpr std::size_t START_SIZE = SIGNATURE_SIZE + 2;
 inline constexpr std::size_t V1_REST_SIZE = 2 + 1 + 1 + 3;
 inline constexpr std::size_t V2_REST_SIZE = 4 + 4 + 1 + 1 + 1 + 16;
@@ -194,7 +194,7 @@ std::size_t add_csw_pulses(std::span<const CswPulses> pulses, double t_states,
 SignalProblem CswReader::open() {
   std::uint8_t start[START_SIZE];
   if (!read_exactly(input_, start, sizeof start) ||
-      std::memcmp(start, SIGNATURE, SIGNATURE_SIZE) != 0) {
+      !holds_at(start, 0, CSW_SIGNATURE)) {
     return damaged_header();
   }
   format_.major = start[SIGNATURE_SIZE];

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tape/image_input.h"
+#include "bytes/image_input.h"
 #include "tests/signal_builder.h"
 
 namespace vetrik {

@@ -23,9 +23,7 @@ public:
   // when samples came after it.
   void finish(std::vector<double>& half_waves);
 
-  // T-states from the start of the samples to the end of the last half-wave
-  // appended, and to the end of the samples read.
-  double last_edge() const { return (last_edge_ - delay_) * t_per_sample_; }
+  // T-states from the start of the samples to the end of the samples read.
   double time() const { return static_cast<double>(samples_) * t_per_sample_; }
 
 private:

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "bytes/tap_block.h"
+
 namespace vetrik {
 
 // The ROM's timing, in T-states of the 3.5 MHz clock.
@@ -26,11 +28,10 @@ inline constexpr double PILOT_LONGEST = 3300;
 // Half-waves of a steady tone before it counts as a pilot.
 inline constexpr std::size_t PILOT_MIN_HALF_WAVES = 256;
 
-// The most bytes a block can keep: its length must fit a TAP length word.
-inline constexpr std::size_t MAX_BLOCK_SIZE = 65535;
-
 struct DecodedBlock {
-  std::vector<std::uint8_t> bytes; // whole bytes only, 1 to MAX_BLOCK_SIZE
+  // Whole bytes only, 1 to MAX_BLOCK_SIZE: a longer block could not be a
+  // TAP block.
+  std::vector<std::uint8_t> bytes;
   double start = 0; // T-states from the signal's start to the pilot tone
   double end = 0;   // ... to the end of the last whole byte
   // The block went on past MAX_BLOCK_SIZE bytes: the rest of its bits were

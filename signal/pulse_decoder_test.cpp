@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "bytes/tap_block.h"
+
 namespace vetrik {
 namespace {
 

@@ -2,44 +2,32 @@
 // the image is read in chunks as each block needs it, never whole.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string>
 #include <vector>
+
+#include "bytes/image_format.h"
 
 namespace vetrik {
 
 class ImageInput;
 
-enum class RecordingKind { NONE, WAV, CSW };
-
-// Bytes recording_kind() needs to tell every kind.
-inline constexpr std::size_t RECORDING_SIGNATURE_SIZE = 23;
-
-// What first_bytes, the start of an image, make it: WAV for "RIFF" with
-// "WAVE" at offset 8, CSW for "Compressed Square Wave" and 0x1A; NONE for
-// anything else, or too few bytes to tell.
-RecordingKind recording_kind(std::span<const std::uint8_t> first_bytes);
-
 class RecordingReader {
 public:
-  // Reads the recording from input. head: the image's first bytes when the
-  // caller has already read them from input (to tell its kind), else empty.
-  RecordingReader(ImageInput& input, std::span<const std::uint8_t> head = {});
+  // Reads the recording from input, from its first byte on, as format (as
+  // image_format() tells it): WAV or CSW; any other format gives no block
+  // and no problem.
+  RecordingReader(ImageInput& input, ImageFormat format);
   ~RecordingReader();
   RecordingReader(const RecordingReader&) = delete;
   RecordingReader& operator=(const RecordingReader&) = delete;
 
   // Replaces block with the next block's bytes, in recording order: every
-  // whole byte of it, 1 to 65535 of them. Returns false at the end of the
-  // recording, or where a problem stopped it (see problem()).
+  // whole byte of it, 1 to 65535 of them (a block that went on past that
+  // gives its first 65535). Returns false at the end of the recording, or
+  // where a problem stopped it (see problem()).
   bool next_block(std::vector<std::uint8_t>& block);
-
-  // Whether the last block given went on past 65535 bytes; it then holds
-  // its first 65535 bytes and the rest was dropped.
-  bool cut() const { return cut_; }
 
   // Whether the recording ended inside one of the last given block's bytes:
   // it has most likely been cut short.
@@ -57,7 +45,6 @@ private:
   struct CswSource;
 
   std::unique_ptr<Source> source_;
-  bool cut_ = false;
   bool open_end_ = false;
 };
 

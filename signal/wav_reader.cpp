@@ -7,8 +7,9 @@
 #include <cstring>
 #include <limits>
 
-#include "signal/image_bytes.h"
-#include "tape/image_input.h"
+#include "bytes/image_format.h"
+#include "bytes/image_input.h"
+#include "bytes/little_endian.h"
 
 namespace vetrik {
 
@@ -148,8 +149,7 @@ bool WavReader::chunk_header(std::uint8_t* header) {
 SignalProblem WavReader::open() {
   std::uint8_t riff[RIFF_HEADER_SIZE];
   if (!read_exactly(input_, riff, sizeof riff) ||
-      std::memcmp(riff, "RIFF", 4) != 0 ||
-      std::memcmp(riff + 8, "WAVE", 4) != 0) {
+      !holds_at(riff, 0, WAV_RIFF) || !holds_at(riff, WAV_WAVE_AT, WAV_WAVE)) {
     return damaged();
   }
   bool have_format = false;

@@ -2,8 +2,11 @@
 #include "tape/pzx_reader.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 
-#include "naming/output_name.h"
+#include "bytes/image_format.h"
+#include "bytes/name_byte.h"
 
 namespace vetrik {
 
@@ -17,8 +20,8 @@ inline constexpr std::uint32_t VERSION_SIZE = 1 + 1;
 // 1 bit 1, then both pulse tables, then the bits.
 inline constexpr std::uint64_t DATA_FIELDS = 4 + 2 + 1 + 1;
 inline constexpr std::uint32_t LEVEL_BIT = 0x80000000U;
-inline constexpr std::array<std::uint8_t, 4> DATA_TAG = {'D', 'A', 'T', 'A'};
-inline constexpr std::array<std::uint8_t, 4> PULS_TAG = {'P', 'U', 'L', 'S'};
+inline constexpr std::string_view DATA_TAG = "DATA";
+inline constexpr std::string_view PULS_TAG = "PULS";
 
 // A tag as messages show it: its bytes rendered like name bytes.
 std::string block_name(PzxReader::Tag tag) {
@@ -31,80 +34,63 @@ std::string block_name(PzxReader::Tag tag) {
 
 } // namespace
 
-bool PzxReader::read_block() {
-  std::int32_t got = 0;
-  if (head_held_) {
-    got = *head_held_;
-    head_held_.reset();
-  } else {
-    got = image_.read(head_.data(), BLOCK_HEAD_SIZE);
-  }
-  const Tag tag(head_.data(), std::min<std::size_t>(got, 4));
-  const bool pulses =
-      got == BLOCK_HEAD_SIZE && header_read_ &&
-      std::equal(PULS_TAG.begin(), PULS_TAG.end(), head_.begin());
-  // Any block but a pulse list ends a signal run, and so does the end: the
-  // run's last blocks come first.
-  if (!pulses && end_signal()) {
-    head_held_ = got;
-    return false;
-  }
+Step PzxReader::read_block() {
+  std::array<std::uint8_t, BLOCK_HEAD_SIZE> head{};
+  const std::int32_t got = image_.read(head.data(), BLOCK_HEAD_SIZE);
+  const Tag tag(head.data(), std::min<std::size_t>(got, 4));
   if (got == 0) {
-    end_view();
-    return true;
+    return Step::end();
   }
   if (got < BLOCK_HEAD_SIZE) {
-    end_view(TRUNCATED_BLOCK, block_name(tag));
-    return true;
+    return bad_block(TRUNCATED_BLOCK, block_name(tag));
   }
-  const std::uint32_t size = little_endian(&head_[4], 4);
-  if (pulses) {
+  const std::uint32_t size = le32(&head[4]);
+  if (header_read_ && holds_at(head, 0, PULS_TAG)) {
     signal_.start_pulses(size);
-    signal_block_started(block_name(tag));
-    return false;
+    return Step::signal_block(block_name(tag));
   }
   if (!header_read_) {
     header_read_ = true;
-    return !read_header(size, tag);
+    return read_header(size, tag);
   }
-  if (std::equal(DATA_TAG.begin(), DATA_TAG.end(), head_.begin())) {
-    read_data(size, tag);
-    return true;
+  if (holds_at(head, 0, DATA_TAG)) {
+    return read_data(size, tag);
   }
-  if (!skip(size)) {
-    end_view(TRUNCATED_BLOCK, block_name(tag));
-    return true;
+  if (!skip_bytes(image_, size)) {
+    return bad_block(TRUNCATED_BLOCK, block_name(tag));
   }
-  return false;
+  return Step::stepped_over();
 }
 
-bool PzxReader::read_header(std::uint32_t size, Tag tag) {
+bool PzxReader::next_is_signal() {
+  const std::span<const std::uint8_t> head = image_.peek(BLOCK_HEAD_SIZE);
+  return header_read_ && head.size() == BLOCK_HEAD_SIZE &&
+         holds_at(head, 0, PULS_TAG);
+}
+
+Step PzxReader::read_header(std::uint32_t size, Tag tag) {
   std::array<std::uint8_t, VERSION_SIZE> version{};
   const std::uint32_t present = std::min(size, VERSION_SIZE);
-  if (!take(version.data(), static_cast<std::int32_t>(present)) ||
-      !skip(size - present)) {
-    end_view(TRUNCATED_BLOCK, block_name(tag));
-    return false;
+  if (!read_exactly(image_, version.data(), present) ||
+      !skip_bytes(image_, size - present)) {
+    return bad_block(TRUNCATED_BLOCK, block_name(tag));
   }
   if (size < VERSION_SIZE) {
-    end_view(DAMAGED_BLOCK, block_name(tag));
-    return false;
+    return bad_block(DAMAGED_BLOCK, block_name(tag));
   }
   if (version[0] != 1) {
-    end_view(unsupported_version("PZX", version[0], version[1]));
-    return false;
+    return Step::end(unsupported_version("PZX", version[0], version[1]));
   }
-  return true;
+  return Step::stepped_over();
 }
 
-void PzxReader::read_data(std::uint32_t size, Tag tag) {
+Step PzxReader::read_data(std::uint32_t size, Tag tag) {
   std::array<std::uint8_t, DATA_FIELDS> f{};
   const std::uint64_t present = std::min<std::uint64_t>(size, DATA_FIELDS);
-  if (!take(f.data(), static_cast<std::int32_t>(present))) {
-    end_view(TRUNCATED_BLOCK, block_name(tag));
-    return;
+  if (!read_exactly(image_, f.data(), static_cast<std::size_t>(present))) {
+    return bad_block(TRUNCATED_BLOCK, block_name(tag));
   }
-  const std::uint64_t bits = little_endian(&f[0], 4) & ~LEVEL_BIT;
+  const std::uint64_t bits = le32(&f[0]) & ~LEVEL_BIT;
   const std::uint64_t data_at = DATA_FIELDS + 2 * (std::uint64_t{f[6]} + f[7]);
   const std::uint64_t data_size = (bits + 7) / 8;
   std::string_view fault;
@@ -116,12 +102,12 @@ void PzxReader::read_data(std::uint32_t size, Tag tag) {
   const bool kept = fault.empty();
   if (!gather(size - present, kept ? data_at - present : 0,
               kept ? static_cast<std::int32_t>(data_size) : 0)) {
-    end_view(TRUNCATED_BLOCK, block_name(tag));
-  } else if (!fault.empty()) {
-    end_view(fault, block_name(tag));
-  } else {
-    start_gathered_block(static_cast<std::int32_t>(data_size));
+    return bad_block(TRUNCATED_BLOCK, block_name(tag));
   }
+  if (!fault.empty()) {
+    return bad_block(fault, block_name(tag));
+  }
+  return gathered_block(static_cast<std::int32_t>(data_size));
 }
 
 } // namespace vetrik

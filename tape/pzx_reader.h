@@ -3,39 +3,32 @@
 // decoded into data blocks; every other block is stepped over by its size.
 #pragma once
 
-#include <array>
-#include <optional>
+#include <cstdint>
+#include <span>
+#include <utility>
 
-#include "tape/block_view.h"
+#include "tape/container_reader.h"
 
 namespace vetrik {
 
-inline constexpr std::array<std::uint8_t, 4> PZX_SIGNATURE = {'P', 'Z', 'X',
-                                                              'T'};
-
-class PzxReader final : public BlockView {
+class PzxReader final : public ContainerReader {
 public:
   // A block's tag: its 4 bytes, or those the image still held.
   using Tag = std::span<const std::uint8_t>;
 
-  // looked_at: the image's first bytes, the signature among them.
-  PzxReader(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : BlockView(image, looked_at) {}
+  // image: from its first byte, the signature.
+  explicit PzxReader(PeekableInput image) : ContainerReader(std::move(image)) {}
 
 private:
-  bool read_block() override;
-  // The rest of the first block, of size bytes after its tag and size;
-  // false when the view ended there.
-  bool read_header(std::uint32_t size, Tag tag);
-  // The rest of a DATA block; starts the data block or ends the view.
-  void read_data(std::uint32_t size, Tag tag);
+  Step read_block() override;
+  bool next_is_signal() override;
+  // The rest of the first block, of size bytes after its tag and size:
+  // stepped over, or the view's end.
+  Step read_header(std::uint32_t size, Tag tag);
+  // The rest of a DATA block: a data block, or the view's end.
+  Step read_data(std::uint32_t size, Tag tag);
 
   bool header_read_ = false;
-  // The last block's tag and size, as far as the image held them; and,
-  // when they ended a signal run and are still to be read on from, how many
-  // bytes of them there are.
-  std::array<std::uint8_t, 8> head_{};
-  std::optional<std::int32_t> head_held_;
 };
 
 } // namespace vetrik

@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "bytes/image_input.h"
 #include "signal/csw_reader.h"
 #include "signal/pulse_decoder.h"
-#include "tape/image_input.h"
 
 namespace vetrik {
 

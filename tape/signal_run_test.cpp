@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bytes/tap_block.h"
 #include "tests/pzx_builder.h"
 #include "tests/read_view.h"
 #include "tests/signal_builder.h"

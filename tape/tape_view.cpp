@@ -1,12 +1,12 @@
-// The TAP view's end test, and telling the formats apart.
+// The TAP view's end test, and the view for each format.
 #include "tape/tape_view.h"
 
-#include <algorithm>
-#include <array>
+#include <utility>
 
-#include "signal/recording.h"
+#include "bytes/image_format.h"
+#include "tape/framed_view.h"
 #include "tape/pzx_reader.h"
-#include "tape/recording_view.h"
+#include "tape/recording_blocks.h"
 #include "tape/tap_reader.h"
 #include "tape/tzx_reader.h"
 
@@ -31,28 +31,27 @@ bool TapeView::at_end() {
   return !holding_;
 }
 
-static_assert(PrefixedInput::MOST_LOOKED_AT >= RECORDING_SIGNATURE_SIZE);
+static_assert(PeekableInput::MOST_PEEKED >= IMAGE_FORMAT_BYTES);
 
-std::unique_ptr<TapeView> open_tape_view(ImageInput& image) {
-  std::array<std::uint8_t, PrefixedInput::MOST_LOOKED_AT> first{};
-  const auto got = static_cast<std::size_t>(std::max(
-      0, image.read(first.data(), static_cast<std::int32_t>(first.size()))));
-  const std::span<const std::uint8_t> looked_at(first.data(), got);
-  if (looked_at.size() >= TZX_SIGNATURE.size() &&
-      std::equal(TZX_SIGNATURE.begin(), TZX_SIGNATURE.end(),
-                 looked_at.begin())) {
-    return std::make_unique<TzxReader>(image, looked_at);
-  }
-  if (looked_at.size() >= PZX_SIGNATURE.size() &&
-      std::equal(PZX_SIGNATURE.begin(), PZX_SIGNATURE.end(),
-                 looked_at.begin())) {
+std::unique_ptr<TapeView> open_tape_view(ImageInput& input) {
+  PeekableInput image(input);
+  const ImageFormat format = image_format(image.peek(IMAGE_FORMAT_BYTES));
+  switch (format) {
+  case ImageFormat::TZX:
+    return std::make_unique<FramedView>(
+        std::make_unique<TzxReader>(std::move(image)));
+  case ImageFormat::PZX:
     // The signature is the tag of the first block.
-    return std::make_unique<PzxReader>(image, looked_at);
+    return std::make_unique<FramedView>(
+        std::make_unique<PzxReader>(std::move(image)));
+  case ImageFormat::WAV:
+  case ImageFormat::CSW:
+    return std::make_unique<FramedView>(
+        std::make_unique<RecordingBlocks>(std::move(image), format));
+  case ImageFormat::TAP:
+    break;
   }
-  if (recording_kind(looked_at) != RecordingKind::NONE) {
-    return std::make_unique<RecordingView>(image, looked_at);
-  }
-  return std::make_unique<TapReader>(image, looked_at);
+  return std::make_unique<TapReader>(std::move(image));
 }
 
 } // namespace vetrik

@@ -5,17 +5,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string>
-#include <string_view>
 
-#include "tape/image_input.h"
+#include "bytes/image_input.h"
 
 namespace vetrik {
-
-// The problem of an image with recorded signal in which no block at all was
-// found.
-inline constexpr std::string_view NO_BLOCKS_FOUND = "no blocks found";
 
 class TapeView {
 public:
@@ -36,15 +30,12 @@ public:
   const std::string& problem() const { return problem_; }
 
 protected:
-  // looked_at: the image's first bytes, already read to tell its format.
-  TapeView(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : image_(image, looked_at) {}
+  TapeView() = default;
 
   // Delivers up to n bytes of the view: fewer only at its end, then 0.
   virtual std::int32_t fill(std::uint8_t* destination, std::int32_t n) = 0;
 
-  // The image from its first byte.
-  PrefixedInput image_;
+  // Set by the view as it ends.
   std::string problem_;
 
 private:
@@ -52,10 +43,8 @@ private:
   bool holding_ = false;
 };
 
-// Reads the first bytes of image and opens the view for its format: TZX when
-// they are "ZXTape!" and 0x1A, PZX when they are "PZXT", a recording for a
-// WAV ("RIFF", then "WAVE" at offset 8) or a CSW ("Compressed Square Wave"
-// and 0x1A), TAP otherwise (the bytes looked at are then still its first).
+// Looks at the first bytes of image and opens the view for the format they
+// tell (image_format()); a TAP image is its own view, from its first byte.
 // image must outlive the view.
 std::unique_ptr<TapeView> open_tape_view(ImageInput& image);
 

@@ -2,17 +2,22 @@
 #include "tape/tzx_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <span>
+#include <utility>
+
+#include "bytes/image_format.h"
 
 namespace vetrik {
 
 namespace {
 
-// Signature 8 + major 1 + minor 1.
-inline constexpr std::int32_t TZX_HEADER_SIZE = 8 + 1 + 1;
+// Signature + major 1 + minor 1.
+inline constexpr std::size_t TZX_HEADER_SIZE = TZX_SIGNATURE.size() + 1 + 1;
 
 enum class Kind : std::uint8_t {
-  STEP,        // no bytes for the view: read past it
+  SKIP,        // no bytes for the view: read past it
   DATA,        // its bytes as stored are a data block
   RECORDING,   // its bytes are a signal, decoded by the signal run
   GENERALIZED, // 0x19: a data block when its symbols are bits
@@ -47,9 +52,9 @@ Layout layout_of(std::uint8_t id) {
   case 0x11: // 6 pulse words, used bits 1, pause 2, length 3
     return {Kind::DATA, 18, 15, 3, 1};
   case 0x12: // pulse length 2, pulses 2
-    return {Kind::STEP, 4, 0, 0, 0};
+    return {Kind::SKIP, 4, 0, 0, 0};
   case 0x13: // pulses 1, then a word each
-    return {Kind::STEP, 1, 0, 1, 2};
+    return {Kind::SKIP, 1, 0, 1, 2};
   case 0x14: // 2 pulse words, used bits 1, pause 2, length 3
     return {Kind::DATA, 10, 7, 3, 1};
   case 0x15: // sample length 2, pause 2, used bits 1, length 3
@@ -61,33 +66,33 @@ Layout layout_of(std::uint8_t id) {
   case 0x20: // pause
   case 0x23: // jump
   case 0x24: // loop start
-    return {Kind::STEP, 2, 0, 0, 0};
+    return {Kind::SKIP, 2, 0, 0, 0};
   case 0x21: // group start: name length 1, name
   case 0x30: // text length 1, text
-    return {Kind::STEP, 1, 0, 1, 1};
+    return {Kind::SKIP, 1, 0, 1, 1};
   case 0x22: // group end
   case 0x25: // loop end
   case 0x27: // return
-    return {Kind::STEP, 0, 0, 0, 0};
+    return {Kind::SKIP, 0, 0, 0, 0};
   case 0x26: // calls 2, then a word each
-    return {Kind::STEP, 2, 0, 2, 2};
+    return {Kind::SKIP, 2, 0, 2, 2};
   case 0x28: // select: length 2
   case 0x32: // archive info: length 2
-    return {Kind::STEP, 2, 0, 2, 1};
+    return {Kind::SKIP, 2, 0, 2, 1};
   case 0x31: // message: time 1, length 1
-    return {Kind::STEP, 2, 1, 1, 1};
+    return {Kind::SKIP, 2, 1, 1, 1};
   case 0x33: // hardware: entries 1, 3 bytes each
-    return {Kind::STEP, 1, 0, 1, 3};
+    return {Kind::SKIP, 1, 0, 1, 3};
   case 0x34: // emulation info
-    return {Kind::STEP, 8, 0, 0, 0};
+    return {Kind::SKIP, 8, 0, 0, 0};
   case 0x35: // custom info: identification 16, length 4
-    return {Kind::STEP, 20, 16, 4, 1};
+    return {Kind::SKIP, 20, 16, 4, 1};
   case 0x40: // snapshot: type 1, length 3
-    return {Kind::STEP, 4, 1, 3, 1};
+    return {Kind::SKIP, 4, 1, 3, 1};
   case 0x5A: // glue: the rest of a second TZX header
-    return {Kind::STEP, 9, 0, 0, 0};
+    return {Kind::SKIP, 9, 0, 0, 0};
   default: // 0x16, 0x17, 0x2A, 0x2B and any other: length 4
-    return {Kind::STEP, 4, 0, 4, 1};
+    return {Kind::SKIP, 4, 0, 4, 1};
   }
 }
 
@@ -97,98 +102,79 @@ std::string block_name(std::uint8_t id) {
   return name;
 }
 
-} // namespace
-
-namespace {
-
 bool is_recording(std::uint8_t id) {
   return id == 0x15 || id == 0x18;
 }
 
 } // namespace
 
-bool TzxReader::read_block() {
+Step TzxReader::read_block() {
   if (!header_read_) {
     header_read_ = true;
-    if (!read_header()) {
-      return true;
+    if (std::string problem = read_header(); !problem.empty()) {
+      return Step::end(std::move(problem));
     }
   }
   std::uint8_t id = 0;
-  if (held_id_) {
-    id = *held_id_;
-    held_id_.reset();
-  } else if (!take(&id, 1)) {
-    // The image's end ends a signal run too; its last blocks come first.
-    if (end_signal()) {
-      return false;
-    }
-    end_view();
-    return true;
-  }
-  // Any block but a recording ends a signal run.
-  if (!is_recording(id) && end_signal()) {
-    held_id_ = id;
-    return false;
+  if (!read_exactly(image_, &id, 1)) {
+    return Step::end();
   }
   return read_block(id);
 }
 
-bool TzxReader::read_header() {
-  std::array<std::uint8_t, TZX_HEADER_SIZE> header{};
-  if (!take(header.data(), TZX_HEADER_SIZE)) {
-    end_view("truncated TZX header");
-    return false;
-  }
-  if (header[8] != 1) {
-    end_view(unsupported_version("TZX", header[8], header[9]));
-    return false;
-  }
-  return true;
+bool TzxReader::next_is_signal() {
+  const std::span<const std::uint8_t> id = image_.peek(1);
+  return !id.empty() && is_recording(id[0]);
 }
 
-bool TzxReader::read_block(std::uint8_t id) {
+std::string TzxReader::read_header() {
+  std::array<std::uint8_t, TZX_HEADER_SIZE> header{};
+  if (!read_exactly(image_, header.data(), TZX_HEADER_SIZE)) {
+    return std::string(TRUNCATED_TZX_HEADER);
+  }
+  if (header[8] != 1) {
+    return unsupported_version("TZX", header[8], header[9]);
+  }
+  return {};
+}
+
+Step TzxReader::read_block(std::uint8_t id) {
   const Layout layout = layout_of(id);
   std::array<std::uint8_t, MOST_FIXED> fixed{};
-  if (!take(fixed.data(), layout.fixed)) {
-    end_view_after_signal(TRUNCATED_BLOCK, block_name(id));
-    return true;
+  if (!read_exactly(image_, fixed.data(), layout.fixed)) {
+    return bad_block(TRUNCATED_BLOCK, block_name(id));
   }
   const std::uint64_t length =
       std::uint64_t{layout.unit} *
       little_endian(fixed.data() + layout.count_at, layout.count_size);
   switch (layout.kind) {
-  case Kind::STEP:
-    if (!skip(length)) {
-      end_view(TRUNCATED_BLOCK, block_name(id));
-      return true;
+  case Kind::SKIP:
+    if (!skip_bytes(image_, length)) {
+      return bad_block(TRUNCATED_BLOCK, block_name(id));
     }
-    return false;
+    return Step::stepped_over();
   case Kind::DATA:
     if (length > MAX_BLOCK_SIZE) {
-      end_view(CANNOT_DECODE, block_name(id));
-    } else {
-      start_block(static_cast<std::int32_t>(length));
+      return bad_block(CANNOT_DECODE, block_name(id));
     }
-    return true;
+    return Step::data_block(image_, static_cast<std::int32_t>(length));
   case Kind::RECORDING:
     return read_recording(id, fixed.data(), length);
   case Kind::GENERALIZED:
     return read_generalized(length);
   }
-  return false;
+  return Step::stepped_over();
 }
 
-bool TzxReader::read_generalized(std::uint64_t length) {
+Step TzxReader::read_generalized(std::uint64_t length) {
   std::array<std::uint8_t, GENERALIZED_FIELDS> f{};
   const std::uint64_t present = std::min(length, GENERALIZED_FIELDS);
-  if (!take(f.data(), static_cast<std::int32_t>(present))) {
-    end_view(TRUNCATED_BLOCK, block_name(0x19));
-    return true;
+  if (!read_exactly(image_, f.data(), static_cast<std::size_t>(present))) {
+    return bad_block(TRUNCATED_BLOCK, block_name(0x19));
   }
-  const std::uint64_t pilot_symbols = little_endian(&f[2], 4);
+  const std::uint64_t pilot_symbols = le32(&f[2]);
   const std::uint64_t pilot_alphabet = f[7] == 0 ? 256 : f[7];
-  const std::uint64_t data_symbols = little_endian(&f[8], 4);
+  const std::uint64_t data_symbols = le32(&f[8]);
   const std::uint64_t data_alphabet = f[13] == 0 ? 256 : f[13];
   // A symbol is a flag byte and its pulse lengths; a pilot run is a symbol
   // byte and a 16-bit repeat count; a data symbol is one bit.
@@ -215,33 +201,28 @@ bool TzxReader::read_generalized(std::uint64_t length) {
   const bool kept = fault.empty() && data_size > 0;
   if (!gather(length - present, kept ? data_at - present : 0,
               kept ? static_cast<std::int32_t>(data_size) : 0)) {
-    end_view(TRUNCATED_BLOCK, block_name(0x19));
-    return true;
+    return bad_block(TRUNCATED_BLOCK, block_name(0x19));
   }
   if (!fault.empty()) {
-    end_view(fault, block_name(0x19));
-    return true;
+    return bad_block(fault, block_name(0x19));
   }
   if (data_symbols == 0) {
-    return false;
+    return Step::stepped_over();
   }
-  start_gathered_block(static_cast<std::int32_t>(data_size));
-  return true;
+  return gathered_block(static_cast<std::int32_t>(data_size));
 }
 
-bool TzxReader::read_recording(std::uint8_t id, const std::uint8_t* fixed,
+Step TzxReader::read_recording(std::uint8_t id, const std::uint8_t* fixed,
                                std::uint64_t length) {
   if (id == 0x15) {
     // T-states a sample 2, pause 2, used bits in the last byte 1.
-    signal_.start_direct(length, fixed[4], little_endian(fixed, 2));
-    signal_block_started(block_name(id));
-    return false;
+    signal_.start_direct(length, fixed[4], le16(fixed));
+    return Step::signal_block(block_name(id));
   }
   std::array<std::uint8_t, CSW_FIELDS> f{};
   const std::uint64_t present = std::min(length, CSW_FIELDS);
-  if (!take(f.data(), static_cast<std::int32_t>(present))) {
-    end_view_after_signal(TRUNCATED_BLOCK, block_name(id));
-    return true;
+  if (!read_exactly(image_, f.data(), static_cast<std::size_t>(present))) {
+    return bad_block(TRUNCATED_BLOCK, block_name(id));
   }
   const std::uint32_t rate = little_endian(&f[2], 3);
   const std::uint8_t compression = f[5];
@@ -252,13 +233,12 @@ bool TzxReader::read_recording(std::uint8_t id, const std::uint8_t* fixed,
     fault = CANNOT_DECODE;
   }
   if (!fault.empty()) {
-    end_view_after_signal(skip(length - present) ? fault : TRUNCATED_BLOCK,
-                          block_name(id));
-    return true;
+    return bad_block(skip_bytes(image_, length - present) ? fault
+                                                          : TRUNCATED_BLOCK,
+                     block_name(id));
   }
   signal_.start_csw(length - CSW_FIELDS, rate, compression);
-  signal_block_started(block_name(id));
-  return false;
+  return Step::signal_block(block_name(id));
 }
 
 } // namespace vetrik

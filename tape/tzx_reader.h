@@ -4,42 +4,37 @@
 // data blocks; every other block is stepped over by its length.
 #pragma once
 
-#include <array>
-#include <optional>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
-#include "tape/block_view.h"
+#include "tape/container_reader.h"
 
 namespace vetrik {
 
-inline constexpr std::array<std::uint8_t, 8> TZX_SIGNATURE = {
-    'Z', 'X', 'T', 'a', 'p', 'e', '!', 0x1A};
+inline constexpr std::string_view TRUNCATED_TZX_HEADER = "truncated TZX header";
 
-class TzxReader final : public BlockView {
+class TzxReader final : public ContainerReader {
 public:
-  // looked_at: the image's first bytes, the signature among them.
-  TzxReader(ImageInput& image, std::span<const std::uint8_t> looked_at)
-      : BlockView(image, looked_at) {}
+  // image: from its first byte, the signature.
+  explicit TzxReader(PeekableInput image) : ContainerReader(std::move(image)) {}
 
 private:
-  bool read_block() override;
-  // Reads the signature and version; false when the view ended there.
-  bool read_header();
-  // Reads the rest of the block id; true when it started a data block or
-  // ended the view, false when it was stepped over or started a signal
-  // block.
-  bool read_block(std::uint8_t id);
-  // The rest of a 0x19 block after its 32-bit length; as read_block.
-  bool read_generalized(std::uint64_t length);
+  Step read_block() override;
+  bool next_is_signal() override;
+  // Reads the signature and version. Returns the problem that ends the view
+  // there, or "" when blocks follow.
+  std::string read_header();
+  // Reads the rest of the block id.
+  Step read_block(std::uint8_t id);
+  // The rest of a 0x19 block after its 32-bit length.
+  Step read_generalized(std::uint64_t length);
   // The rest of a recording, 0x15 or 0x18, after its fixed bytes and with
-  // the length they give; starts it in the signal run, or ends the view.
-  // As read_block.
-  bool read_recording(std::uint8_t id, const std::uint8_t* fixed,
+  // the length they give: started in the signal run, or a bad block.
+  Step read_recording(std::uint8_t id, const std::uint8_t* fixed,
                       std::uint64_t length);
 
   bool header_read_ = false;
-  // A block's ID read when it ended a signal run, to be read on from.
-  std::optional<std::uint8_t> held_id_;
 };
 
 } // namespace vetrik

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string_view>
 
+#include "bytes/image_input.h"
 #include "signal/csw_reader.h"
 #include "signal/pulse_decoder.h"
-#include "tape/image_input.h"
 
 namespace vetrik::tape {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -18,17 +19,19 @@ public:
   virtual std::int32_t read(std::uint8_t* destination, std::int32_t n) = 0;
 };
 
-// The image as an open numbered file of the file layer.
-class FileInput final : public ImageInput {
-public:
-  explicit FileInput(std::int32_t number) : number_(number) {}
-  std::int32_t read(std::uint8_t* destination, std::int32_t n) override;
+// Reads exactly n bytes (a header's worth). Returns false when the input
+// ends first.
+bool read_exactly(ImageInput& input, std::uint8_t* destination, std::size_t n);
 
-private:
-  std::int32_t number_;
-};
+// Reads and drops n bytes, scratch.size() at a time through scratch (which
+// must not be empty), or 4096 at a time without it. Returns false when the
+// input ends first.
+bool skip_bytes(ImageInput& input, std::uint64_t n,
+                std::span<std::uint8_t> scratch);
+bool skip_bytes(ImageInput& input, std::uint64_t n);
 
-// An image held in memory, for tests and fuzzers; bytes must outlive it.
+// Bytes held in memory: a block gathered from the image, or a whole image in
+// a test; bytes must outlive it.
 class MemoryInput final : public ImageInput {
 public:
   explicit MemoryInput(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
@@ -39,23 +42,33 @@ private:
   std::size_t at_ = 0;
 };
 
-// The first bytes of the image, already read to tell its format, then the
-// rest of it. Once the image comes up short, nothing more is read: a read
-// error ends the image where it struck, as if it had been cut there.
-class PrefixedInput final : public ImageInput {
+// An input that can be looked ahead into: bytes peeked at stay to be read,
+// and the next reads give them first. Once the input comes up short,
+// nothing more is read from it: a read error ends the image where it struck,
+// as if it had been cut there.
+class PeekableInput final : public ImageInput {
 public:
-  // Enough to tell every format: a CSW signature is the longest.
-  static constexpr std::size_t MOST_LOOKED_AT = 23;
+  // The most bytes a peek can look at: more than any signature needs.
+  static constexpr std::size_t MOST_PEEKED = 64;
 
-  // looked_at: at most MOST_LOOKED_AT bytes; fewer means the image ended.
-  PrefixedInput(ImageInput& rest, std::span<const std::uint8_t> looked_at);
+  // Reads from rest, which must outlive it.
+  explicit PeekableInput(ImageInput& rest) : rest_(&rest) {}
+  PeekableInput(const PeekableInput&) = delete;
+  PeekableInput& operator=(const PeekableInput&) = delete;
+  PeekableInput(PeekableInput&&) = default;
+  PeekableInput& operator=(PeekableInput&&) = default;
+
+  // The next n bytes, which are not consumed: fewer when the input ends
+  // first, and at most MOST_PEEKED. Valid until the next call.
+  std::span<const std::uint8_t> peek(std::size_t n);
+
   std::int32_t read(std::uint8_t* destination, std::int32_t n) override;
 
 private:
-  ImageInput& rest_;
-  std::array<std::uint8_t, MOST_LOOKED_AT> looked_at_{};
-  std::size_t size_ = 0;
-  std::size_t at_ = 0;
+  ImageInput* rest_;
+  std::array<std::uint8_t, MOST_PEEKED> peeked_{};
+  std::size_t at_ = 0;   // the next byte of peeked_ to give
+  std::size_t held_ = 0; // where the bytes peeked_ holds end
   bool ended_ = false;
 };
 
