@@ -240,18 +240,18 @@ void add_coloured_noise(Samples& samples, double rate, double amplitude,
   while (n < samples.size()) {
     n *= 2;
   }
-  // The spectrum: bins of random Gaussian parts, shaped, with the symmetry
+  // The spectrum: bins of random Gaussian values, shaped, with the symmetry
   // of a real signal; its inverse transform is the noise.
-  const std::vector<double> parts = gaussian(n, seed);
+  const std::vector<double> normal = gaussian(n, seed);
   std::vector<std::complex<double>> spectrum(n);
   for (std::size_t k = 1; k < n / 2; ++k) {
     const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
     const double gain = std::pow(std::max(hz, NOISE_CORNER_HZ), -exponent / 2);
-    spectrum[k] = gain * std::complex<double>(parts[2 * k], parts[2 * k + 1]);
+    spectrum[k] = gain * std::complex<double>(normal[2 * k], normal[2 * k + 1]);
     spectrum[n - k] = std::conj(spectrum[k]);
   }
-  spectrum[0] = std::pow(NOISE_CORNER_HZ, -exponent / 2) * parts[0];
-  spectrum[n / 2] = std::pow(rate / 2, -exponent / 2) * parts[1];
+  spectrum[0] = std::pow(NOISE_CORNER_HZ, -exponent / 2) * normal[0];
+  spectrum[n / 2] = std::pow(rate / 2, -exponent / 2) * normal[1];
   inverse_fft(spectrum);
   double power = 0;
   for (std::size_t i = 0; i < samples.size(); ++i) {
