@@ -2,6 +2,7 @@
 #include "signal/block_chooser.h"
 
 #include <utility>
+#include <vector>
 
 #include "bytes/tap_block.h"
 
@@ -13,12 +14,54 @@ bool checks(const DecodedBlock& block) {
   return xor_checksum(block.bytes) == 0;
 }
 
-bool better(const DecodedBlock& a, const DecodedBlock& b) {
-  const bool a_checks = checks(a);
-  if (a_checks != checks(b)) {
-    return a_checks;
+// Of blocks that overlap in time, one block of the tape heard by several
+// listeners: the bytes that most of the candidates whose checksum holds
+// agree on. The XOR checksum is weak, so a lone candidate that checks
+// against others that check with other bytes proves nothing: with no
+// majority the block fails, as one that no listener read whole. Without a
+// candidate that checks, the longest is given, to fail its check.
+DecodedBlock choose(std::vector<DecodedBlock>& candidates) {
+  std::size_t best = candidates.size(); // the first of the leading bytes
+  std::size_t best_votes = 0;
+  bool tied = false;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (!checks(candidates[i])) {
+      continue;
+    }
+    std::size_t votes = 0;
+    for (const DecodedBlock& other : candidates) {
+      votes += checks(other) && other.bytes == candidates[i].bytes ? 1 : 0;
+    }
+    if (votes > best_votes) {
+      best = i;
+      best_votes = votes;
+      tied = false;
+    } else if (votes == best_votes &&
+               candidates[i].bytes != candidates[best].bytes) {
+      tied = true;
+    }
   }
-  return a.bytes.size() > b.bytes.size();
+  if (best < candidates.size() && !tied) {
+    return std::move(candidates[best]);
+  }
+  std::size_t longest = 0;
+  bool failing = false;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const bool fails = !checks(candidates[i]);
+    if ((fails && !failing) ||
+        (fails == failing &&
+         candidates[i].bytes.size() > candidates[longest].bytes.size())) {
+      longest = i;
+      failing = fails;
+    }
+  }
+  DecodedBlock block = std::move(candidates[longest]);
+  if (!failing) {
+    // Candidates that check disagree with no majority: the block must fail
+    // its check as a block no listener read whole does.
+    block.bytes.back() ^= 0xFF;
+  }
+  return block;
 }
 
 } // namespace
@@ -60,17 +103,17 @@ bool BlockChooser::pop(DecodedBlock& block) {
       }
     }
   }
-  block = std::move(first->blocks.front());
+  std::vector<DecodedBlock> candidates;
+  candidates.push_back(std::move(first->blocks.front()));
   first->blocks.pop_front();
   given_until_ = end;
   for (Channel& c : channels_) {
     while (!c.blocks.empty() && c.blocks.front().start < end) {
-      if (better(c.blocks.front(), block)) {
-        block = std::move(c.blocks.front());
-      }
+      candidates.push_back(std::move(c.blocks.front()));
       c.blocks.pop_front();
     }
   }
+  block = choose(candidates);
   return true;
 }
 
