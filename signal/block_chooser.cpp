@@ -14,11 +14,60 @@ bool checks(const DecodedBlock& block) {
   return xor_checksum(block.bytes) == 0;
 }
 
+// Bytes of the other candidates, whether they check or not, that agree with
+// candidate's at the same place.
+std::size_t support(const std::vector<DecodedBlock>& candidates,
+                    std::size_t candidate) {
+  const std::vector<std::uint8_t>& bytes = candidates[candidate].bytes;
+  std::size_t agreeing = 0;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::vector<std::uint8_t>& other = candidates[i].bytes;
+    for (std::size_t k = 0;
+         i != candidate && k < bytes.size() && k < other.size(); ++k) {
+      agreeing += bytes[k] == other[k] ? 1 : 0;
+    }
+  }
+  return agreeing;
+}
+
+// Of candidates that check, as many with one set of bytes as with another
+// (votes each): the one whose bytes the others, all of them, agree with most
+// often, byte by byte; candidates.size() when none is ahead.
+std::size_t most_supported(const std::vector<DecodedBlock>& candidates,
+                           std::size_t votes) {
+  std::size_t best = candidates.size();
+  std::size_t best_support = 0;
+  bool tied = false;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (!checks(candidates[i])) {
+      continue;
+    }
+    std::size_t same = 0;
+    for (const DecodedBlock& other : candidates) {
+      same += checks(other) && other.bytes == candidates[i].bytes ? 1 : 0;
+    }
+    if (same != votes) {
+      continue;
+    }
+    const std::size_t s = support(candidates, i);
+    if (best == candidates.size() || s > best_support) {
+      best = i;
+      best_support = s;
+      tied = false;
+    } else if (s == best_support &&
+               candidates[i].bytes != candidates[best].bytes) {
+      tied = true;
+    }
+  }
+  return tied ? candidates.size() : best;
+}
+
 // Of blocks that overlap in time, one block of the tape heard by several
 // listeners: the bytes that most of the candidates whose checksum holds
-// agree on. The XOR checksum is weak, so a lone candidate that checks
-// against others that check with other bytes proves nothing: with no
-// majority the block fails, as one that no listener read whole. Without a
+// agree on; where as many agree on other bytes, the ones the other
+// candidates agree with most, byte by byte. The XOR checksum is weak, so
+// candidates that check with other bytes and equal support prove nothing:
+// then the block fails, as one that no listener read whole. Without a
 // candidate that checks, the longest is given, to fail its check.
 DecodedBlock choose(std::vector<DecodedBlock>& candidates) {
   std::size_t best = candidates.size(); // the first of the leading bytes
@@ -41,7 +90,10 @@ DecodedBlock choose(std::vector<DecodedBlock>& candidates) {
       tied = true;
     }
   }
-  if (best < candidates.size() && !tied) {
+  if (best < candidates.size() && tied) {
+    best = most_supported(candidates, best_votes);
+  }
+  if (best < candidates.size()) {
     return std::move(candidates[best]);
   }
   std::size_t longest = 0;

@@ -24,6 +24,8 @@ inline constexpr int STEADY_HALF_WAVES = 6;
 inline constexpr double ESTABLISHED_TOLERANCE = 0.12;
 inline constexpr double STARTING_TOLERANCE = 0.2;
 inline constexpr int BREAK_MISFITS = 3;
+// Longer than this, a half-wave is a break in a tone, not a glitch.
+inline constexpr double GLITCH_LONGEST = 1.5;
 // The sync is looked for this far behind the tone's last steady edge, and
 // at most this far behind the edge that broke it (in pilot half-waves).
 inline constexpr double SEARCH_BEHIND = 2;
@@ -34,12 +36,12 @@ inline constexpr int TONE_FIT = 8;
 inline constexpr double SYNC_LEAST = 0.5;
 // After a sync, the tone's shape fits the data at most this much (in pilot
 // periods, of the 8 a tone going on gives).
-inline constexpr double TONE_AFTER_MOST = 3;
+inline constexpr double TONE_AFTER_MOST = 5;
 inline constexpr double TONE_GOES_ON = 4;
 // The sync's tone must have at least this share of the best fit found.
 inline constexpr double TONE_LEAST = 0.7;
 // Bits judged after a sync to place it.
-inline constexpr int FIRST_BITS = 16;
+inline constexpr int FIRST_BITS = 8;
 // The clock: how much of each edge's offset moves the bit, and the length
 // of a half-bit.
 inline constexpr double PHASE_GAIN = 0.15;
@@ -47,10 +49,10 @@ inline constexpr double RATE_GAIN = 0.01;
 // How fast the level follows the bits.
 inline constexpr double LEVEL_AVERAGING = 8;
 // A byte ends the block unless this many of its bits have their shape.
-inline constexpr int PLAIN_BITS_LEAST = 6;
+inline constexpr int PLAIN_BITS_LEAST = 7;
 // The block ends at the last byte of these whose checksum holds.
 inline constexpr std::size_t END_CANDIDATES = 3;
-// Where the bits stop but a signal this strong (of the bits' level, in
+// Where the bits stop but a signal this strong (of the tone's level, in
 // stretches of a half-bit) goes on, the clock has lost the bits: what was
 // read is no block.
 inline constexpr double LOST_LEVEL = 0.5;
@@ -189,8 +191,15 @@ void ShapeDecoder::on_half_wave(double h) {
     return;
   }
   const bool candidate = h >= PILOT_SHORTEST && h <= PILOT_LONGEST;
-  if (!candidate ||
-      (run_ > 0 && std::fabs(h - period_) > STARTING_TOLERANCE * period_)) {
+  const bool fits =
+      candidate &&
+      (run_ == 0 || std::fabs(h - period_) <= STARTING_TOLERANCE * period_);
+  if (!fits && run_ > 0 && h < GLITCH_LONGEST * period_ &&
+      ++misfits_ < BREAK_MISFITS) {
+    return; // a glitch in a tone being found
+  }
+  misfits_ = 0;
+  if (!fits) {
     run_ = 0;
   }
   if (!candidate) {
@@ -231,16 +240,13 @@ ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s) const {
     fit.after += sign * integral(s + k * p, s + (k + 1) * p);
     sign = -sign;
   }
-  // The first bits fit too: each begins with a half-wave of the sync's
-  // first level, and its halves tell its value plainly.
+  // The first bits fit too: each rises and falls where a bit does.
   double bits = 0;
   double at = d;
   for (int k = 0; k < FIRST_BITS; ++k) {
-    const double first = fit.sign * integral(at, at + z);
-    const double tell = fit.sign * (integral(at + z, at + 2 * z) -
-                                    integral(at + 2 * z, at + 3 * z));
-    bits += first + 0.5 * std::fabs(tell);
-    at += tell > 0 ? 4 * z : 2 * z;
+    const Bit bit = judge(at, z, fit.sign);
+    bits += std::min(bit.swing, bit.next) * z;
+    at += (bit.one ? 4 : 2) * z;
   }
   fit.score = fit.tone + fit.sync + bits;
   return fit;
@@ -287,6 +293,7 @@ void ShapeDecoder::find_sync() {
   at_ = best_at + (SYNC1_HALF_WAVE + SYNC2_HALF_WAVE) * unit;
   half_ = ZERO_HALF_WAVE * unit;
   level_ = best.tone / (TONE_FIT * p);
+  tone_level_ = level_;
   bytes_.clear();
   check_.clear();
   byte_ = 0;
@@ -296,38 +303,43 @@ void ShapeDecoder::find_sync() {
   run_ = 0;
 }
 
+ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign) const {
+  const auto part = [&](double k) {
+    return sign * integral(at + k * h, at + (k + 1) * h);
+  };
+  const double i1 = part(0), i2 = part(1), i3 = part(2);
+  Bit bit;
+  // A 0 falls in its second 855 T-states and rises in its third; a 1 stays
+  // up in the second and falls in the third.
+  bit.one = i2 > i3;
+  bit.first = i1 / h;
+  // The bit's first half against its second, and its second against the
+  // next bit's first: both rise where a bit is, whatever the level under
+  // it, while a level that only drifts fails one of them.
+  if (bit.one) {
+    const double i4 = part(3), i5 = part(4);
+    bit.swing = (i1 + i2 - i3 - i4) / (4 * h);
+    bit.next = (2 * i5 - i3 - i4) / (4 * h);
+  } else {
+    bit.swing = (i1 - i2) / (2 * h);
+    bit.next = (i3 - i2) / (2 * h);
+  }
+  return bit;
+}
+
 // Judges each bit whose samples are all in.
 void ShapeDecoder::read_bits() {
   while (state_ == State::BITS &&
          (at_ + 6 * half_ + 4 < static_cast<double>(count_) ||
           (finishing_ && at_ < static_cast<double>(count_)))) {
-    const double h = half_;
-    const auto part = [&](double k) {
-      return sign_ * integral(at_ + k * h, at_ + (k + 1) * h);
-    };
-    const double i1 = part(0), i2 = part(1), i3 = part(2);
-    // A 0 falls in its second 855 T-states and rises in its third; a 1
-    // stays up in the second and falls in the third.
-    const bool one = i2 > i3;
-    // The bit's first half against its second, and its second against the
-    // next bit's first: both rise where a bit is, whatever the level under
-    // it, while a level that only drifts fails one of them.
-    double swing = 0, next = 0;
-    if (one) {
-      const double i4 = part(3), i5 = part(4);
-      swing = (i1 + i2 - i3 - i4) / (4 * h);
-      next = (2 * i5 - i3 - i4) / (4 * h);
-    } else {
-      swing = (i1 - i2) / (2 * h);
-      next = (i3 - i2) / (2 * h);
-    }
-    plain_bits_ += swing > 0 && next > 0 ? 1 : 0;
-    const double strength = level_free_ ? swing : i1 / h;
+    const Bit bit = judge(at_, half_, sign_);
+    plain_bits_ += bit.swing > 0 && bit.next > 0 ? 1 : 0;
+    const double strength = level_free_ ? bit.swing : bit.first;
     if (strength > 0) {
       level_ += (strength - level_) / LEVEL_AVERAGING;
     }
-    follow_edges(one, std::max(level_, strength));
-    if (!add_bit(one)) {
+    follow_edges(bit.one, std::max(level_, strength));
+    if (!add_bit(bit.one)) {
       return;
     }
   }
@@ -393,7 +405,7 @@ void ShapeDecoder::end_block() {
     after += std::fabs(integral(at_ + k * half_, at_ + (k + 1) * half_));
   }
   const bool lost =
-      !open_end && after > LOST_LEVEL * level_ * half_ * LOST_STRETCHES;
+      !open_end && after > LOST_LEVEL * tone_level_ * half_ * LOST_STRETCHES;
   std::size_t size = lost ? 0 : bytes_.size();
   if (!cut_ && size > 0) {
     for (std::size_t back = 0; back < END_CANDIDATES && back < bytes_.size();

@@ -55,6 +55,14 @@ private:
     double sign = 1;  // the level of the sync's first half-wave
   };
   SyncFit fit_sync(double s) const;
+  // A bit at at, its half-bit h samples long, its first half at level sign.
+  struct Bit {
+    bool one = false;
+    double first = 0; // the mean level of its first half
+    double swing = 0; // its first half against its second
+    double next = 0;  // its second half against the next bit's first
+  };
+  Bit judge(double at, double h, double sign) const;
   void read_bits();
   void follow_edges(bool one, double level);
   bool add_bit(bool one);
@@ -90,6 +98,7 @@ private:
   double half_ = 0; // samples in 855 T-states, following the bits
   double sign_ = 1;
   double level_ = 0;
+  double tone_level_ = 0; // the level of the block's tone
   std::vector<std::uint8_t> bytes_;
   std::vector<std::uint8_t> check_; // XOR of the bytes up to each one
   std::uint32_t byte_ = 0;
