@@ -53,9 +53,9 @@ std::int32_t stream_flush(FileSlot& slot) {
     return 0;
   }
   const std::int32_t written =
-      system_write(slot, slot.buffer, slot.buffer_size - slot.remaining);
+      system_write(slot, slot.buffer, FILE_BUFFER_SIZE - slot.remaining);
   // The buffer counts as written either way; a loss is marked on the slot.
-  slot.remaining = slot.buffer_size;
+  slot.remaining = FILE_BUFFER_SIZE;
   return written;
 }
 
@@ -81,10 +81,10 @@ std::int32_t stream_read(FileSlot& slot, std::uint8_t* destination,
   while (delivered < n) {
     const std::int32_t need = n - delivered;
     std::int32_t got;
-    if (need >= slot.buffer_size) {
+    if (need >= FILE_BUFFER_SIZE) {
       got = system_read(slot, destination + delivered, need);
     } else {
-      slot.filled = system_read(slot, slot.buffer, slot.buffer_size);
+      slot.filled = system_read(slot, slot.buffer, FILE_BUFFER_SIZE);
       got = std::min(need, slot.filled);
       std::memcpy(destination + delivered, slot.buffer,
                   static_cast<std::size_t>(got));
@@ -108,16 +108,16 @@ std::int32_t stream_write(FileSlot& slot, const std::uint8_t* source,
     // caller stands rather than where the last refill stopped.
     platform().set_file_pointer(slot.handle, -slot.remaining);
     slot.reading = 0;
-    slot.remaining = slot.buffer_size;
+    slot.remaining = FILE_BUFFER_SIZE;
   }
   if (slot.remaining > n) {
-    std::memcpy(slot.buffer + (slot.buffer_size - slot.remaining), source,
+    std::memcpy(slot.buffer + (FILE_BUFFER_SIZE - slot.remaining), source,
                 static_cast<std::size_t>(n));
     slot.remaining -= n;
     return n;
   }
   stream_flush(slot);
-  if (n >= slot.buffer_size) {
+  if (n >= FILE_BUFFER_SIZE) {
     return system_write(slot, source, n);
   }
   std::memcpy(slot.buffer, source, static_cast<std::size_t>(n));
@@ -175,7 +175,6 @@ OpenOutcome open_slot(std::int32_t number, const std::string& path,
   slot->buffer =
       platform().allocate_buffer(static_cast<std::size_t>(FILE_BUFFER_SIZE));
   slot->handle = opened.handle;
-  slot->buffer_size = FILE_BUFFER_SIZE;
   slot->remaining = 0;
   slot->reading = 1;
   return OpenOutcome::OPENED;
