@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 namespace vetrik {
 
@@ -307,22 +306,7 @@ EntryInfo path_entry(std::string_view path) {
   if (path.empty()) {
     return {};
   }
-  // A drive is asked about as it stands, separator and all: C:\ names the
-  // volume's root.
-  if (const std::optional<bool> drive = platform().find_drive(path)) {
-    return {*drive ? EntryKind::DIRECTORY : EntryKind::MISSING};
-  }
-  const char separator = platform().path_separator();
-  while (!path.empty() && path.back() == separator) {
-    path.remove_suffix(1);
-  }
-  const EntryInfo entry = platform().find_entry(std::string(path));
-  // Only a directory counts when a search could not see the entry.
-  if (entry.kind == EntryKind::MISSING &&
-      platform().find_unlisted_directory(path)) {
-    return {EntryKind::DIRECTORY};
-  }
-  return entry;
+  return platform().find_entry(path);
 }
 
 std::int64_t path_size(std::string_view path) {

@@ -77,10 +77,9 @@ bool file_close(std::int32_t number);
 // Closes every open file in ascending order of number.
 void file_close_all();
 
-// What is at path, as the platform describes it. Separators at the end of
-// path are ignored; so is anything past PATH_WORK_LIMIT characters. Where the
-// system has drives, a drive (C: or C:\) is a DIRECTORY when its volume
-// exists, else MISSING.
+// What is at path, as the platform's find_entry describes it: separators at
+// the end of path are ignored, and so is anything past PATH_WORK_LIMIT
+// characters or a first NUL. MISSING for an empty path.
 EntryInfo path_entry(std::string_view path);
 
 // What is at path, as a size: its length in bytes for a regular file (0 or

@@ -63,26 +63,32 @@ Opened FakePlatform::open(const std::string& path, bool can_read,
   return {OpenOutcome::OPENED, handle};
 }
 
-Opened FakePlatform::create_file(const std::string& path, OpenMode mode) {
+Opened FakePlatform::open_existing(const std::string& path) {
   if (log({CallKind::CREATE, path, 0})) {
     return {};
   }
-  switch (mode) {
-  case OpenMode::READ_EXISTING:
-    // Links included: the fake does not resolve them.
-    return files.count(path) != 0 ? open(path, true, false) : Opened{};
-  case OpenMode::CREATE_NEW:
-    if (auto it = appearing.find(path); it != appearing.end()) {
-      files[path] = it->second;
-      appearing.erase(it);
-    }
-    if (exists(path)) {
-      return {OpenOutcome::TAKEN, INVALID_HANDLE};
-    }
-    files[path].clear();
-    return open(path, true, true);
-  case OpenMode::REUSE_EMPTY:
-    break;
+  // Links included: the fake does not resolve them.
+  return files.count(path) != 0 ? open(path, true, false) : Opened{};
+}
+
+Opened FakePlatform::create_new(const std::string& path) {
+  if (log({CallKind::CREATE, path, 0})) {
+    return {};
+  }
+  if (auto it = appearing.find(path); it != appearing.end()) {
+    files[path] = it->second;
+    appearing.erase(it);
+  }
+  if (exists(path)) {
+    return {OpenOutcome::TAKEN, INVALID_HANDLE};
+  }
+  files[path].clear();
+  return open(path, true, true);
+}
+
+Opened FakePlatform::reuse_empty(const std::string& path) {
+  if (log({CallKind::CREATE, path, 0})) {
+    return {};
   }
   const auto file = files.find(path);
   if (file == files.end() || !file->second.empty() ||
@@ -158,8 +164,9 @@ bool FakePlatform::close_handle(Handle handle) {
   return known && !failing;
 }
 
-EntryInfo FakePlatform::find_entry(const std::string& path) {
-  log({CallKind::FIND, path, 0});
+EntryInfo FakePlatform::find_entry(std::string_view given) {
+  log({CallKind::FIND, std::string(given), 0});
+  const std::string path(without_final_separators(given, '/'));
   EntryInfo info;
   if (directories.count(path) != 0) {
     info.kind = EntryKind::DIRECTORY;

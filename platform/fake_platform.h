@@ -84,21 +84,24 @@ public:
   // destroyed.
   void install();
 
-  Opened create_file(const std::string& path, OpenMode mode) override;
   bool read_file(Handle handle, void* destination, std::uint32_t count,
                  std::uint32_t* count_read) override;
   bool write_file(Handle handle, const void* source, std::uint32_t count,
                   std::uint32_t* count_written) override;
   void set_file_pointer(Handle handle, std::int32_t distance) override;
   bool close_handle(Handle handle) override;
-  EntryInfo find_entry(const std::string& path) override;
-  char path_separator() const override { return '/'; }
+  EntryInfo find_entry(std::string_view path) override;
   bool console_write(std::string_view text) override;
   bool console_flush() override { return !console_lost; }
   void defer_interrupts() override { ++defer_depth_; }
   void allow_interrupts() override { --defer_depth_; }
   std::uint8_t* allocate_buffer(std::size_t size) override;
   void free_buffer(std::uint8_t* buffer) override;
+
+protected:
+  Opened open_existing(const std::string& path) override;
+  Opened create_new(const std::string& path) override;
+  Opened reuse_empty(const std::string& path) override;
 
 private:
   struct OpenFile {

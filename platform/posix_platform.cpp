@@ -125,7 +125,7 @@ Opened open_image(const std::string& path) {
 // Exclusive creation never opens what is there, whatever it is: a FIFO, a
 // device or a link stays untouched, and so does a name made by another run
 // since the search looked.
-Opened create_new(const std::string& path) {
+Opened create_new_file(const std::string& path) {
   const int fd = retry([&] {
     return ::open(path.c_str(),
                   O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
@@ -145,7 +145,7 @@ Opened create_new(const std::string& path) {
 // emptying. The file must be a leftover before the lock is tried, so that
 // a file another run has just made is never held up, and again once it is
 // locked, so that nothing written meanwhile is lost.
-Opened reuse_empty(const std::string& path) {
+Opened reuse_empty_file(const std::string& path) {
   const int fd = retry([&] {
     return ::open(path.c_str(),
                   O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -238,18 +238,6 @@ void on_stop_request(int signal) {
 
 class PosixPlatform final : public Platform {
 public:
-  Opened create_file(const std::string& path, OpenMode mode) override {
-    switch (mode) {
-    case OpenMode::CREATE_NEW:
-      return create_new(path);
-    case OpenMode::REUSE_EMPTY:
-      return reuse_empty(path);
-    case OpenMode::READ_EXISTING:
-      break;
-    }
-    return open_image(path);
-  }
-
   bool read_file(Handle handle, void* destination, std::uint32_t count,
                  std::uint32_t* count_read) override {
     // The report must not wait for bytes that may come late.
@@ -297,9 +285,10 @@ public:
     return ::close(fd_of(handle)) == 0;
   }
 
-  EntryInfo find_entry(const std::string& path) override {
+  EntryInfo find_entry(std::string_view path) override {
+    const std::string name(without_final_separators(path, '/'));
     struct stat st {};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+    if (name.empty() || ::lstat(name.c_str(), &st) != 0) {
       return {};
     }
     EntryInfo info;
@@ -316,8 +305,6 @@ public:
     }
     return info;
   }
-
-  char path_separator() const override { return '/'; }
 
   bool console_write(std::string_view text) override {
     defer_interrupts();
@@ -376,6 +363,17 @@ public:
   }
 
   void free_buffer(std::uint8_t* buffer) override { std::free(buffer); }
+
+protected:
+  Opened open_existing(const std::string& path) override {
+    return open_image(path);
+  }
+  Opened create_new(const std::string& path) override {
+    return create_new_file(path);
+  }
+  Opened reuse_empty(const std::string& path) override {
+    return reuse_empty_file(path);
+  }
 
 private:
   // Writes out the held text now when at_once, else once it has been held
