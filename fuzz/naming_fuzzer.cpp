@@ -12,7 +12,7 @@
 
 #include "fileio/file_access.h"
 #include "naming/output_name.h"
-#include "platform/fake_platform.h"
+#include "platform/memory_file_system.h"
 #include "tests/free_name_text.h"
 
 namespace vetrik {
@@ -66,9 +66,9 @@ public:
 
   // Whether anything is at path, or will appear there when it is created.
   bool exists(const std::string& path) const {
-    return fake.files.count(path) + fake.directories.count(path) +
-               fake.links.count(path) + fake.specials.count(path) +
-               fake.appearing.count(path) !=
+    return fs.files.count(path) + fs.directories.count(path) +
+               fs.links.count(path) + fs.specials.count(path) +
+               fs.appearing.count(path) !=
            0;
   }
 
@@ -76,16 +76,16 @@ public:
   // neither another's nor one this run made.
   bool plain_free() const {
     const std::string p = path(0);
-    const auto file = fake.files.find(p);
+    const auto file = fs.files.find(p);
     return !exists(p) ||
-           (file != fake.files.end() && file->second.empty() &&
-            fake.foreign_files.count(p) == 0 && made_.count(p) == 0);
+           (file != fs.files.end() && file->second.empty() &&
+            fs.foreign_files.count(p) == 0 && made_.count(p) == 0);
   }
 
   // What a search should give: the base name claimed, or "refused NAME".
   // Names that appear when claimed are taken, as the search finds them.
   std::string expected() {
-    if (fake.directories.count(path(0)) != 0) {
+    if (fs.directories.count(path(0)) != 0) {
       return "refused " + name_;
     }
     if (plain_free()) {
@@ -94,7 +94,7 @@ public:
     for (int counter = 1; counter <= 1024; ++counter) {
       const std::string p = path(counter);
       const std::string base = p.substr(0, p.size() - extension_.size());
-      if (fake.directories.count(p) != 0) {
+      if (fs.directories.count(p) != 0) {
         return "refused " + base;
       }
       if (!exists(p)) {
@@ -107,7 +107,7 @@ public:
   // Notes that the run made the file at path and left it empty.
   void left_empty(const std::string& path) { made_.insert(path); }
 
-  FakePlatform fake;
+  MemoryFileSystem fs;
 
 private:
   std::string name_;
@@ -137,8 +137,8 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
   }
 
   Entries directory(safe, extension);
-  directory.fake.install();
-  FakePlatform& fake = directory.fake;
+  directory.fs.install();
+  MemoryFileSystem& fs = directory.fs;
   file_system_init();
   NameHistory history;
   const Claim claim = [](const std::string& file, OpenMode mode) {
@@ -153,38 +153,38 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
     switch (data[i] % 8) {
     case 0:
       if (free) {
-        fake.files[path] = {1};
+        fs.files[path] = {1};
       }
       break;
     case 1:
       if (free) {
-        fake.files[path] = {};
+        fs.files[path] = {};
       }
       break;
     case 2:
       if (free) {
-        fake.directories.insert(path);
+        fs.directories.insert(path);
       }
       break;
     case 3:
       if (free) {
-        fake.links[path] = 0;
+        fs.links[path] = 0;
       }
       break;
     case 4:
       if (free) {
-        fake.specials.insert(path);
+        fs.specials.insert(path);
       }
       break;
     case 5:
       if (free) {
-        fake.files[path] = {};
-        fake.foreign_files.insert(path);
+        fs.files[path] = {};
+        fs.foreign_files.insert(path);
       }
       break;
     case 6:
       if (free) {
-        fake.appearing[path] = {2};
+        fs.appearing[path] = {2};
       }
       break;
     default: {

@@ -5,7 +5,8 @@
 #include <map>
 
 #include "fileio/file_access.h"
-#include "platform/fake_platform.h"
+#include "platform/faulty_platform.h"
+#include "platform/memory_file_system.h"
 #include "tests/free_name_text.h"
 #include "tests/tape_builder.h"
 
@@ -37,7 +38,7 @@ TEST(ExtensionForType, ProgramAndCodeHaveLettersOthersTheirNumber) {
 class FindFreeName : public ::testing::Test {
 protected:
   void SetUp() override {
-    fake.install();
+    fs.install();
     file_system_init();
   }
   void TearDown() override { file_close_all(); }
@@ -64,17 +65,17 @@ protected:
     return slot_table_lookup(file_table(), number) != nullptr;
   }
 
-  FakePlatform fake;
+  MemoryFileSystem fs;
 };
 
 TEST_F(FindFreeName, PlainNameServesWhenMissingOrAnEmptyLeftover) {
-  fake.files = {{"empty.B", {}}, {"used.B", {1}},    {"foreign.B", {}},
-                {"held.B", {}},  {"numbered.B", {}}, {"numbered(1).B", {}}};
-  fake.foreign_files = {"foreign.B"}; // a hard link, or someone else's
-  fake.held_files = {"held.B"};       // another run is writing it
-  fake.specials = {"fifo.B"};
-  fake.links["link.B"] = 0;
-  fake.directories = {"dir.B"};
+  fs.files = {{"empty.B", {}}, {"used.B", {1}},    {"foreign.B", {}},
+              {"held.B", {}},  {"numbered.B", {}}, {"numbered(1).B", {}}};
+  fs.foreign_files = {"foreign.B"}; // a hard link, or someone else's
+  fs.held_files = {"held.B"};       // another run is writing it
+  fs.specials = {"fifo.B"};
+  fs.links["link.B"] = 0;
+  fs.directories = {"dir.B"};
   const std::map<std::string, std::string> expected{
       {"missing", "missing"},   {"empty", "empty"},
       {"used", "used(1)"},      {"foreign", "foreign(1)"},
@@ -87,16 +88,16 @@ TEST_F(FindFreeName, PlainNameServesWhenMissingOrAnEmptyLeftover) {
   }
   EXPECT_EQ(chosen("used", ".C"), "used");
   // Reused files were only opened: nothing that held data was emptied.
-  EXPECT_EQ(fake.files["used.B"], tape::Bytes{1});
+  EXPECT_EQ(fs.files["used.B"], tape::Bytes{1});
 }
 
 TEST_F(FindFreeName, NumberedCandidateIsFreeOnlyWhenNothingIsThere) {
   for (const char* taken : {"a.B", "b.B", "c.B", "c(1).B", "d.B"}) {
-    fake.files[taken] = {1};
+    fs.files[taken] = {1};
   }
-  fake.files["a(1).B"] = {};
-  fake.directories.insert("b(1).B");
-  fake.specials.insert("d(1).B");
+  fs.files["a(1).B"] = {};
+  fs.directories.insert("b(1).B");
+  fs.specials.insert("d(1).B");
   EXPECT_EQ(chosen("a"), "a(2)");
   EXPECT_EQ(chosen("b"), "refused b(1)");
   EXPECT_EQ(chosen("c"), "c(2)");
@@ -104,12 +105,14 @@ TEST_F(FindFreeName, NumberedCandidateIsFreeOnlyWhenNothingIsThere) {
 }
 
 TEST_F(FindFreeName, ANameMadeByAnotherSinceTheLookUpIsPassedOver) {
-  fake.appearing["r.B"] = {1};
-  fake.appearing["r(1).B"] = {2};
+  fs.appearing["r.B"] = {1};
+  fs.appearing["r(1).B"] = {2};
   EXPECT_EQ(chosen("r"), "r(2)");
-  EXPECT_EQ(fake.files["r.B"], tape::Bytes{1});
-  EXPECT_EQ(fake.files["r(1).B"], tape::Bytes{2});
-  fake.fail(CallKind::CREATE, 1);
+  EXPECT_EQ(fs.files["r.B"], tape::Bytes{1});
+  EXPECT_EQ(fs.files["r(1).B"], tape::Bytes{2});
+  FaultyPlatform faults(fs);
+  faults.install();
+  faults.fail(CallKind::CREATE, 1);
   EXPECT_EQ(chosen("s"), "refused s");
 }
 
@@ -126,7 +129,7 @@ TEST_F(FindFreeName, AnEmptyFileThisRunMadeIsNeverReused) {
   EXPECT_EQ(chosen("e(1)", ".B", &history), "e(1)(1)");
   EXPECT_EQ(chosen("e"), "e") << "a run that did not make it reuses it";
   // A run that can no longer tell its files from others reuses none.
-  fake.files["old.B"] = {};
+  fs.files["old.B"] = {};
   for (std::size_t i = 0; i < HISTORY_LIMIT; ++i) {
     history.left_empty.insert(std::to_string(i));
   }
@@ -135,35 +138,35 @@ TEST_F(FindFreeName, AnEmptyFileThisRunMadeIsNeverReused) {
 }
 
 TEST_F(FindFreeName, RememberedCountersKeepManyFilesOfOneNameLinear) {
-  fake.files["n.B"] = {1};
-  fake.files["n(3).B"] = {1}; // made by someone else
+  fs.files["n.B"] = {1};
+  fs.files["n(3).B"] = {1}; // made by someone else
   NameHistory history;
   for (const char* expected : {"n(1)", "n(2)", "n(4)", "n(5)", "n(6)"}) {
     ASSERT_EQ(chosen("n", ".B", &history), expected);
   }
-  fake.calls.clear();
+  fs.calls.clear();
   for (int i = 7; i <= 100; ++i) {
     ASSERT_EQ(chosen("n", ".B", &history), "n(" + std::to_string(i) + ")");
   }
   // The plain name, the last one made and the free one: 3 look-ups each.
-  EXPECT_EQ(fake.calls_of(CallKind::FIND).size(), 3U * 94U);
+  EXPECT_EQ(fs.calls_of(CallKind::FIND).size(), 3U * 94U);
 }
 
 TEST_F(FindFreeName, ANameLongUnusedIsSearchedFromTheStartAndStillRight) {
   NameHistory history;
   const auto finds_for = [&](const std::string& name) {
-    fake.calls.clear();
+    fs.calls.clear();
     const std::string base = chosen(name, ".B", &history);
-    return std::pair(base, fake.calls_of(CallKind::FIND).size());
+    return std::pair(base, fs.calls_of(CallKind::FIND).size());
   };
-  fake.files["a.B"] = {1};
+  fs.files["a.B"] = {1};
   for (int i = 1; i <= 5; ++i) {
     chosen("a", ".B", &history);
   }
   // Recently used: the plain name, the last one made and the free one.
   EXPECT_EQ(finds_for("a"), std::pair(std::string("a(6)"), std::size_t{3}));
   for (std::size_t i = 0; i < TAKEN_COUNTERS_LIMIT; ++i) {
-    fake.files["x" + std::to_string(i) + ".B"] = {1};
+    fs.files["x" + std::to_string(i) + ".B"] = {1};
     chosen("x" + std::to_string(i), ".B", &history);
   }
   // Forgotten: every numbered name again, and the same choice.
@@ -172,7 +175,7 @@ TEST_F(FindFreeName, ANameLongUnusedIsSearchedFromTheStartAndStillRight) {
 }
 
 TEST_F(FindFreeName, RememberedCounterNearTheEndWrapsThroughNegatives) {
-  fake.files["w.B"] = {1};
+  fs.files["w.B"] = {1};
   NameHistory history;
   history.taken.at("w.B") = 2147483646;
   EXPECT_EQ(chosen("w", ".B", &history), "w(2147483647)");
