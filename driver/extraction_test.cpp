@@ -242,12 +242,16 @@ TEST(DoubleNames, TakenNameGetsACounterAndLinksAreNotWrittenThrough) {
   EXPECT_EQ(out.files, (Files{{second, ONE}}));
 }
 
+// The clock set back, the run's own empty files look old enough to be
+// leftovers: the run remembers them all the same.
+const Prepare CLOCK_SET_BACK = [](MemoryFileSystem& fs) { fs.now = -AN_HOUR; };
+
 TEST(DoubleNames, AnEmptyFileThisRunMadeIsNeverReused) {
   Bytes image;
   for (int i = 0; i < 4; ++i) {
     tape::append(image, tape::tape_file("z", {}));
   }
-  const Outcome out = extract(image);
+  const Outcome out = extract(image, CLOCK_SET_BACK);
   const std::string z = padded("z");
   EXPECT_EQ(out.console, extracting(z + ".B") + extracting(z + "(1).B") +
                              extracting(z + "(2).B") + extracting(z + "(3).B") +
@@ -262,7 +266,7 @@ TEST(DoubleNames, ANumberedFileThisRunLeftEmptyIsNeverReused) {
   Bytes image = tape::tape_file(ten_one, ONE);
   tape::append(image, tape::tape_file(ten_one, {}));
   tape::append(image, tape::tape_file("\x0a(1)abcde\x01", TWO));
-  const Outcome out = extract(image);
+  const Outcome out = extract(image, CLOCK_SET_BACK);
   EXPECT_EQ(out.console, extracting("(10)(1)abcde.B") +
                              extracting("(10)(1)abcde(1).B") +
                              extracting("(10)(1)abcde(1)(1).B") + "done!");
@@ -273,14 +277,17 @@ TEST(DoubleNames, OnlyAnEmptyLeftoverOfTheUsersOwnIsReused) {
   const std::string one_1 = padded("one") + "(1).B";
   for (const auto& [what, prepare] : std::map<std::string, Prepare>{
            {"another's",
-            [](MemoryFileSystem& f) { f.foreign_files = {ONE_B}; }},
+            [](MemoryFileSystem& f) {
+              f.attributes[ONE_B].owned_by_user = false;
+            }},
            {"held by another run",
             [](MemoryFileSystem& f) { f.held_files = {ONE_B}; }},
            {"a FIFO", [](MemoryFileSystem& f) { f.specials = {ONE_B}; }},
-           {"made meanwhile",
-            [](MemoryFileSystem& f) { f.appearing[ONE_B]; }}}) {
+           {"made meanwhile", [](MemoryFileSystem& f) { f.appearing[ONE_B]; }},
+           {"changed lately",
+            [](MemoryFileSystem& f) { f.attributes[ONE_B].changed_at = 0; }}}) {
     const Outcome out = extract(TWO_FILES, [&](MemoryFileSystem& fs) {
-      fs.files[ONE_B] = {};
+      fs.add_leftover(ONE_B);
       prepare(fs);
       if (fs.specials.count(ONE_B) != 0 || fs.appearing.count(ONE_B)) {
         fs.files.erase(ONE_B);
@@ -292,7 +299,7 @@ TEST(DoubleNames, OnlyAnEmptyLeftoverOfTheUsersOwnIsReused) {
         << what;
   }
   const Outcome out =
-      extract(TWO_FILES, [](MemoryFileSystem& fs) { fs.files[ONE_B] = {}; });
+      extract(TWO_FILES, [](MemoryFileSystem& fs) { fs.add_leftover(ONE_B); });
   EXPECT_EQ(out.files, (Files{{ONE_B, ONE}, {TWO_C, TWO}})) << "a leftover";
 }
 

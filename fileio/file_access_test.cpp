@@ -164,7 +164,7 @@ TEST_F(FileAccessTest, ReadAfterWritesSendsPendingOutputFirst) {
 
 TEST_F(FileAccessFaultTest, CreateNeverEmptiesWhatIsThere) {
   fs.files["old"] = {1, 2, 3};
-  fs.files["empty"] = {};
+  fs.add_leftover("empty");
   ASSERT_EQ(file_create(1, "new"), OpenOutcome::OPENED);
   EXPECT_EQ(file_create(1, "old"), OpenOutcome::TAKEN);
   EXPECT_EQ(file_write_byte(1, 9), 0) << "nothing is open after TAKEN";

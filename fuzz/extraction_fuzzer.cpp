@@ -28,12 +28,16 @@ const Directory& taken_directory() {
       .files = {{"taken     .B", {7}},
                 {"taken     (3).B", {}},
                 {"empty     .B", {}},
-                {"other     .B", {}}},
+                {"other     .B", {}},
+                {"fresh     .B", {}}},
       .directories = {"taken     (2).B", "folder    .B"},
       .links = {{"taken     (1).B", 0}, {"link      .B", 0}},
       .huge_files = {{"huge      .C", 1ULL << 40}},
       .specials = {"fifo      .B", "taken     (4).B"},
-      .foreign_files = {"other     .B"}};
+      // A leftover, one of another's, and "fresh", changed as the run began.
+      .attributes = {
+          {"empty     .B", {-AN_HOUR}},
+          {"other     .B", {.changed_at = -AN_HOUR, .owned_by_user = false}}}};
   return directory;
 }
 

@@ -72,14 +72,31 @@ public:
            0;
   }
 
-  // The plain name is free when nothing is there, or an empty file that is
-  // neither another's nor one this run made.
+  // The plain name is free when nothing is there, or an empty file that none
+  // of the reasons of add_empty keeps from being a leftover, and that this
+  // run did not make.
   bool plain_free() const {
     const std::string p = path(0);
     const auto file = fs.files.find(p);
-    return !exists(p) ||
-           (file != fs.files.end() && file->second.empty() &&
-            fs.foreign_files.count(p) == 0 && made_.count(p) == 0);
+    return !exists(p) || (file != fs.files.end() && file->second.empty() &&
+                          no_leftover_.count(p) == 0 && made_.count(p) == 0);
+  }
+
+  // Puts at path an empty file that changed long before the run, which
+  // reason keeps from being a leftover: 0 none, 1 another's, 2 a second
+  // link, 3 a set-user-ID bit, 4 a set-group-ID bit, 5 a change as the run
+  // began.
+  void add_empty(const std::string& path, int reason) {
+    fs.add_leftover(path);
+    FileAttributes& about = fs.attributes[path];
+    about.owned_by_user = reason != 1;
+    about.links = reason == 2 ? 2 : 1;
+    about.set_user_id = reason == 3;
+    about.set_group_id = reason == 4;
+    about.changed_at = reason == 5 ? 0 : about.changed_at;
+    if (reason != 0) {
+      no_leftover_.insert(path);
+    }
   }
 
   // What a search should give: the base name claimed, or "refused NAME".
@@ -112,7 +129,8 @@ public:
 private:
   std::string name_;
   std::string extension_;
-  std::set<std::string> made_; // files this run made and left empty
+  std::set<std::string> made_;        // files this run made and left empty
+  std::set<std::string> no_leftover_; // empty files add_empty kept from it
 };
 
 const char* naming_violation(const std::uint8_t* data, std::size_t size) {
@@ -139,6 +157,9 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
   Entries directory(safe, extension);
   directory.fs.install();
   MemoryFileSystem& fs = directory.fs;
+  // The clock was set back: the files the run makes look old enough to be
+  // leftovers, and only what the run remembers keeps them.
+  fs.now = -AN_HOUR;
   file_system_init();
   NameHistory history;
   const Claim claim = [](const std::string& file, OpenMode mode) {
@@ -158,7 +179,7 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
       break;
     case 1:
       if (free) {
-        fs.files[path] = {};
+        directory.add_empty(path, 0);
       }
       break;
     case 2:
@@ -177,9 +198,9 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
       }
       break;
     case 5:
+      // The operation's higher bits pick the reason.
       if (free) {
-        fs.files[path] = {};
-        fs.foreign_files.insert(path);
+        directory.add_empty(path, 1 + data[i] / 8 % 5);
       }
       break;
     case 6:

@@ -69,10 +69,12 @@ protected:
 };
 
 TEST_F(FindFreeName, PlainNameServesWhenMissingOrAnEmptyLeftover) {
-  fs.files = {{"empty.B", {}}, {"used.B", {1}},    {"foreign.B", {}},
-              {"held.B", {}},  {"numbered.B", {}}, {"numbered(1).B", {}}};
-  fs.foreign_files = {"foreign.B"}; // a hard link, or someone else's
-  fs.held_files = {"held.B"};       // another run is writing it
+  fs.files = {{"used.B", {1}}, {"numbered(1).B", {}}, {"fresh.B", {}}};
+  for (const char* empty : {"empty.B", "foreign.B", "held.B", "numbered.B"}) {
+    fs.add_leftover(empty);
+  }
+  fs.attributes["foreign.B"].owned_by_user = false; // someone else's
+  fs.held_files = {"held.B"};                       // another run is writing it
   fs.specials = {"fifo.B"};
   fs.links["link.B"] = 0;
   fs.directories = {"dir.B"};
@@ -81,7 +83,7 @@ TEST_F(FindFreeName, PlainNameServesWhenMissingOrAnEmptyLeftover) {
       {"used", "used(1)"},      {"foreign", "foreign(1)"},
       {"held", "held(1)"},      {"fifo", "fifo(1)"},
       {"link", "link(1)"},      {"dir", "refused dir"},
-      {"numbered", "numbered"},
+      {"numbered", "numbered"}, {"fresh", "fresh(1)"},
   };
   for (const auto& [name, result] : expected) {
     EXPECT_EQ(chosen(name), result) << name;
@@ -95,7 +97,7 @@ TEST_F(FindFreeName, NumberedCandidateIsFreeOnlyWhenNothingIsThere) {
   for (const char* taken : {"a.B", "b.B", "c.B", "c(1).B", "d.B"}) {
     fs.files[taken] = {1};
   }
-  fs.files["a(1).B"] = {};
+  fs.add_leftover("a(1).B");
   fs.directories.insert("b(1).B");
   fs.specials.insert("d(1).B");
   EXPECT_EQ(chosen("a"), "a(2)");
@@ -117,6 +119,9 @@ TEST_F(FindFreeName, ANameMadeByAnotherSinceTheLookUpIsPassedOver) {
 }
 
 TEST_F(FindFreeName, AnEmptyFileThisRunMadeIsNeverReused) {
+  // The clock was set back: the run's own files look old enough to be
+  // leftovers.
+  fs.now = -AN_HOUR;
   NameHistory history;
   const auto made_empty = [&](const std::string& name) {
     const std::string base = chosen(name, ".B", &history);
@@ -129,7 +134,7 @@ TEST_F(FindFreeName, AnEmptyFileThisRunMadeIsNeverReused) {
   EXPECT_EQ(chosen("e(1)", ".B", &history), "e(1)(1)");
   EXPECT_EQ(chosen("e"), "e") << "a run that did not make it reuses it";
   // A run that can no longer tell its files from others reuses none.
-  fs.files["old.B"] = {};
+  fs.add_leftover("old.B");
   for (std::size_t i = 0; i < HISTORY_LIMIT; ++i) {
     history.left_empty.insert(std::to_string(i));
   }

@@ -4,10 +4,29 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/leftover.h"
+
 namespace vetrik {
+
+EntryInfo file_entry(std::uint64_t size, const FileAttributes& attributes) {
+  EntryInfo info;
+  info.kind = EntryKind::FILE;
+  info.size = size;
+  info.links = attributes.links;
+  info.owned_by_user = attributes.owned_by_user;
+  info.set_user_id = attributes.set_user_id;
+  info.set_group_id = attributes.set_group_id;
+  info.age = -std::max(attributes.changed_at, -INT64_MAX);
+  return info;
+}
 
 MemoryFileSystem::MemoryFileSystem() = default;
 MemoryFileSystem::~MemoryFileSystem() = default;
+
+void MemoryFileSystem::add_leftover(const std::string& path) {
+  files[path].clear();
+  attributes[path] = {-AN_HOUR};
+}
 
 void MemoryFileSystem::log(LoggedCall call) {
   call.deferred = defer_depth_ > 0;
@@ -39,12 +58,12 @@ EntryInfo MemoryFileSystem::describe(const std::string& path) const {
   } else if (specials.count(path) != 0) {
     info.kind = EntryKind::OTHER;
   } else if (auto huge = huge_files.find(path); huge != huge_files.end()) {
-    info.kind = EntryKind::FILE;
-    info.size = huge->second;
+    info = file_entry(huge->second, {});
   } else if (auto file = files.find(path); file != files.end()) {
-    info.kind = EntryKind::FILE;
-    info.size = file->second.size();
-    info.own_single = foreign_files.count(path) == 0;
+    const auto about = attributes.find(path);
+    info = file_entry(file->second.size(), about != attributes.end()
+                                               ? about->second
+                                               : FileAttributes{});
   }
   return info;
 }
@@ -66,20 +85,23 @@ Opened MemoryFileSystem::create_new(const std::string& path) {
   log({CallKind::CREATE, path});
   if (auto it = appearing.find(path); it != appearing.end()) {
     files[path] = it->second;
+    attributes[path] = {now};
     appearing.erase(it);
   }
   if (describe(path).kind != EntryKind::MISSING) {
     return {OpenOutcome::TAKEN, INVALID_HANDLE};
   }
   files[path].clear();
+  attributes[path] = {now};
   return open(path, true, true);
 }
 
+// The lock of another run is what a held file has; anything else is for
+// the rule to tell.
 Opened MemoryFileSystem::reuse_empty(const std::string& path) {
   log({CallKind::CREATE, path});
-  const auto file = files.find(path);
-  if (file == files.end() || !file->second.empty() ||
-      foreign_files.count(path) != 0 || held_files.count(path) != 0) {
+  if (files.count(path) == 0 || held_files.count(path) != 0 ||
+      !may_take_over(describe(path))) {
     return {OpenOutcome::TAKEN, INVALID_HANDLE};
   }
   return open(path, true, true);
@@ -128,6 +150,7 @@ bool MemoryFileSystem::write_file(Handle handle, const void* source,
   }
   if (count > 0) {
     std::memcpy(bytes.data() + file.position, source, count);
+    attributes[file.path].changed_at = now;
   }
   file.position += count;
   *count_written = count;

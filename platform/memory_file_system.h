@@ -13,6 +13,20 @@
 
 namespace vetrik {
 
+// What find_entry tells of a file besides its kind and length. A file put
+// in place without any is the user's own, of one name, without set-ID bits,
+// and changed as the run began: too fresh to be taken over.
+struct FileAttributes {
+  std::int64_t changed_at = 0; // ticks from the start of the run
+  std::uint32_t links = 1;
+  bool owned_by_user = true;
+  bool set_user_id = false;
+  bool set_group_id = false;
+};
+
+// How long before the run began the tests' leftovers were changed.
+inline constexpr std::int64_t AN_HOUR = 3600 * TICKS_PER_SECOND;
+
 struct LoggedCall {
   CallKind kind;
   std::string path; // CREATE and FIND
@@ -21,6 +35,9 @@ struct LoggedCall {
   std::int64_t result = 0; // bytes moved (READ, WRITE)
   bool deferred = false;   // made while interrupts were deferred
 };
+
+// The description find_entry gives of a file of size bytes with attributes.
+EntryInfo file_entry(std::uint64_t size, const FileAttributes& attributes);
 
 class MemoryFileSystem final : public TestPlatform {
 public:
@@ -32,24 +49,31 @@ public:
   std::map<std::string, std::vector<std::uint8_t>> files;
   std::set<std::string> directories;
   std::map<std::string, std::uint64_t> links;
+  // Files (in files) that differ from the defaults of FileAttributes.
+  std::map<std::string, FileAttributes> attributes;
   // Sizes reported for files too large to hold; they cannot be opened.
   std::map<std::string, std::uint64_t> huge_files;
   // Devices, FIFOs and sockets: never opened.
   std::set<std::string> specials;
-  // Files (in files) that have another name too or belong to someone else.
-  std::set<std::string> foreign_files;
   // Files (in files) that another run holds open for writing.
   std::set<std::string> held_files;
   // Files that appear just before the tool creates their path, as if
   // another process had been quicker.
   std::map<std::string, std::vector<std::uint8_t>> appearing;
 
+  // The clock, in ticks from the start of the run: a file made or written
+  // is stamped with it. Below 0 once the clock has been set back.
+  std::int64_t now = 0;
   // Makes every READ bring at most this many bytes, as a pipe does; 0: no
   // limit.
   std::uint32_t read_piece = 0;
 
   std::string console;           // everything written to the console
   std::vector<LoggedCall> calls; // every call, in order
+
+  // Puts at path an empty file of the user's own that changed an hour before
+  // the run began: a leftover.
+  void add_leftover(const std::string& path);
 
   // The calls of one kind, and the amounts they asked for.
   std::vector<LoggedCall> calls_of(CallKind kind) const;

@@ -18,11 +18,11 @@ inline constexpr Handle INVALID_HANDLE = -1;
 // file that holds data and never follow a link, and the file stays locked
 // against other runs of the tool until it is closed.
 enum class OpenMode {
-  READ_EXISTING, // read only; the path must name an existing plain file
+  READ_EXISTING, // read only; the path must name an existing entry that is
+                 // no directory
   CREATE_NEW,    // read and write; the path must not exist, and is created
-  REUSE_EMPTY    // read and write; an existing empty file that is plainly a
-                 // leftover: a regular file with one link, the user's own,
-                 // that no other run holds
+  REUSE_EMPTY    // read and write; an existing file that may_take_over
+                 // (platform/leftover.h) allows, and that no other run holds
 };
 
 enum class OpenOutcome {
@@ -49,13 +49,22 @@ enum class EntryKind {
              // is put before its extension, so no file can ever have it
 };
 
+// Times of entries count in steps of 100 nanoseconds.
+inline constexpr std::int64_t TICKS_PER_SECOND = 10'000'000;
+
 struct EntryInfo {
   EntryKind kind = EntryKind::MISSING;
   std::uint64_t size = 0; // FILE: its length; LINK: its target's length
-  // FILE: it has no other name and belongs to the user running the tool.
-  // Where the system cannot tell from a look-up, true; REUSE_EMPTY checks
-  // again on the open file.
-  bool own_single = false;
+  // The rest tells of a FILE. Where the system cannot tell from a look-up,
+  // each says what a leftover would; REUSE_EMPTY looks again at the open
+  // file.
+  std::uint32_t links = 1;   // the names the file has
+  bool owned_by_user = true; // it belongs to the user running the tool
+  bool set_user_id = false;  // it runs with its owner's rights
+  bool set_group_id = false; // it runs with its group's rights
+  // Ticks from its last change to the start of the run; 0 or less when it
+  // changed since.
+  std::int64_t age = 0;
 };
 
 class Platform {

@@ -3,6 +3,7 @@
 // output is a pipe or a file, UTF-8.
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ constexpr DWORD DISPOSITION_CREATE_NEW = CREATE_NEW;
 } // namespace
 #undef CREATE_NEW
 
+#include "platform/leftover.h"
 #include "platform/platform.h"
 
 namespace vetrik {
@@ -162,15 +164,48 @@ std::uint64_t run_start() {
   return start;
 }
 
-// A file written this long before the run began, or later, may be another
-// run's output, finished or not; two seconds also cover file systems that
-// keep times to the even second.
-constexpr std::uint64_t RECENT_TICKS = 2ULL * 10000000ULL;
+// Ticks from a change at changed to the start of the run; a stamp however
+// far off saturates rather than overflows.
+std::int64_t age_of(const FILETIME& changed) {
+  const std::uint64_t start = run_start();
+  const std::uint64_t stamp = ticks(changed);
+  if (stamp >= start) {
+    return -static_cast<std::int64_t>(
+        std::min<std::uint64_t>(stamp - start, INT64_MAX));
+  }
+  return static_cast<std::int64_t>(
+      std::min<std::uint64_t>(start - stamp, INT64_MAX));
+}
+
+// What attributes say of an entry's kind. A symbolic link or junction is a
+// link, even one to a directory.
+EntryKind kind_of(DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return EntryKind::LINK;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::DIRECTORY
+                                                      : EntryKind::FILE;
+}
+
+std::uint64_t size_of(DWORD high, DWORD low) {
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+// The open file about describes. Windows has no set-ID bits, and the owner
+// is not looked at.
+EntryInfo described(const BY_HANDLE_FILE_INFORMATION& about) {
+  EntryInfo info;
+  info.kind = kind_of(about.dwFileAttributes);
+  info.size = size_of(about.nFileSizeHigh, about.nFileSizeLow);
+  info.links = about.nNumberOfLinks;
+  info.age = age_of(about.ftLastWriteTime);
+  return info;
+}
 
 // An empty leftover is reused only when nobody else has it open for writing
-// (another run holding it makes the open fail with a sharing violation),
-// and when the open file is a plain disk file of one name, still empty, not
-// written lately. The owner is not looked at.
+// (another run holding it makes the open fail with a sharing violation, and
+// the open keeps every other run out), and when the open file is a disk
+// file that may be taken over.
 Opened reuse_empty_file(const std::string& path) {
   const HANDLE handle =
       open_for_output(path, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
@@ -184,11 +219,7 @@ Opened reuse_empty_file(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION about{};
   if (GetFileType(handle) != FILE_TYPE_DISK ||
       GetFileInformationByHandle(handle, &about) == 0 ||
-      (about.dwFileAttributes &
-       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      about.nNumberOfLinks != 1 || about.nFileSizeHigh != 0 ||
-      about.nFileSizeLow != 0 ||
-      ticks(about.ftLastWriteTime) + RECENT_TICKS >= run_start()) {
+      !may_take_over(described(about))) {
     return given_up(handle, OpenOutcome::TAKEN);
   }
   return opened(handle);
@@ -293,19 +324,10 @@ public:
       return info;
     }
     FindClose(search);
-    const DWORD attributes = data.dwFileAttributes;
-    // A symbolic link or junction counts as taken, even one to a directory.
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      info.kind = EntryKind::LINK;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      info.kind = EntryKind::DIRECTORY;
-    } else {
-      info.kind = EntryKind::FILE;
-      // A search tells neither owner nor links: reuse_empty looks again.
-      info.own_single = true;
-    }
-    info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-                data.nFileSizeLow;
+    // A search tells neither owner nor links: reuse_empty looks again.
+    info.kind = kind_of(data.dwFileAttributes);
+    info.size = size_of(data.nFileSizeHigh, data.nFileSizeLow);
+    info.age = age_of(data.ftLastWriteTime);
     return info;
   }
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/leftover.h"
+
 namespace vetrik {
 
 namespace {
@@ -224,10 +226,14 @@ std::string check_files(const ExtractionRun& run, const TapeModel& model,
       return "a file that was there is gone: " + path;
     }
   }
-  for (const std::string& path : before.foreign_files) {
-    if (fs.files.at(path) != before.files.at(path) ||
-        reports.count(path) != 0) {
-      return "a file of another owner was written: " + path;
+  for (const auto& [path, bytes] : before.files) {
+    const auto about = before.attributes.find(path);
+    const EntryInfo entry = file_entry(
+        bytes.size(),
+        about != before.attributes.end() ? about->second : FileAttributes{});
+    if (bytes.empty() && !may_take_over(entry) &&
+        (fs.files.at(path) != bytes || reports.count(path) != 0)) {
+      return "an empty file that may not be taken over was written: " + path;
     }
   }
   for (const auto& [path, bytes] : fs.files) {
@@ -283,8 +289,9 @@ void directory_install(const Directory& directory, MemoryFileSystem& fs) {
   fs.huge_files.insert(directory.huge_files.begin(),
                        directory.huge_files.end());
   fs.specials.insert(directory.specials.begin(), directory.specials.end());
-  fs.foreign_files.insert(directory.foreign_files.begin(),
-                          directory.foreign_files.end());
+  for (const auto& [path, about] : directory.attributes) {
+    fs.attributes[path] = about;
+  }
 }
 
 namespace {

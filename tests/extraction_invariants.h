@@ -20,8 +20,9 @@ struct Directory {
   std::set<std::string> directories;
   std::map<std::string, std::uint64_t> links;
   std::map<std::string, std::uint64_t> huge_files;
-  std::set<std::string> specials;      // devices, FIFOs, sockets
-  std::set<std::string> foreign_files; // of files: another's, or linked
+  std::set<std::string> specials; // devices, FIFOs, sockets
+  // Of files, where they differ from the defaults: fresh, another's, linked.
+  std::map<std::string, FileAttributes> attributes;
 };
 
 // Puts the entries of directory into fs.
@@ -53,7 +54,8 @@ struct ExtractionRun {
 //   exactly its payload bytes (those present, when the image ends inside it);
 // - every path looked up or created is a plain name, every new file was
 //   reported, and no file of at least one byte, directory, link, special
-//   file or file of another owner that was there is touched;
+//   file or empty file that may not be taken over that was there is
+//   touched;
 // - no handle or buffer is left over.
 // Returns "" when every rule holds, else a description of the first broken.
 std::string extraction_violation(const ExtractionRun& run);
