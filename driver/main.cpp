@@ -1,5 +1,5 @@
-// vetrik IMAGE: unpacks a tape image (TAP, TZX or PZX) into the current
-// directory.
+// vetrik IMAGE: unpacks a tape image (TAP, TZX or PZX) or a recording of a
+// tape (WAV or CSW) into the current directory.
 #include "driver/command_line.h"
 #include "driver/extraction.h"
 #include "platform/platform.h"

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fileio/slot_table.h"
+
 namespace vetrik {
 
 namespace {
@@ -189,10 +191,6 @@ void file_system_init() {
   table_ready = true;
 }
 
-SlotTable& file_table() {
-  return table;
-}
-
 Handle file_open_read(std::int32_t number, const std::string& path) {
   if (open_slot(number, path, OpenMode::READ_EXISTING) != OpenOutcome::OPENED) {
     return 0;
@@ -307,26 +305,6 @@ EntryInfo path_entry(std::string_view path) {
     return {};
   }
   return platform().find_entry(path);
-}
-
-std::int64_t path_size(std::string_view path) {
-  const EntryInfo entry = path_entry(path);
-  const auto size =
-      static_cast<std::int64_t>(std::min<std::uint64_t>(entry.size, INT64_MAX));
-  switch (entry.kind) {
-  case EntryKind::MISSING:
-    return SIZE_MISSING;
-  case EntryKind::FILE:
-    return size;
-  case EntryKind::DIRECTORY:
-  case EntryKind::RESERVED:
-    return SIZE_DIRECTORY;
-  case EntryKind::LINK:
-  case EntryKind::OTHER:
-    break;
-  }
-  // Never empty: it must not be taken for a free name.
-  return std::max<std::int64_t>(size, 1);
 }
 
 } // namespace vetrik

@@ -6,6 +6,7 @@
 
 #include "platform/faulty_platform.h"
 #include "platform/memory_file_system.h"
+#include "tests/entry_text.h"
 
 namespace vetrik {
 namespace {
@@ -296,31 +297,33 @@ TEST_F(FileAccessFaultTest, UnbufferedFileMakesOneCallPerOperation) {
   EXPECT_EQ(fs.live_buffers(), 0u);
 }
 
-TEST_F(FileAccessTest, PathSizeTellsFilesDirectoriesLinksAndMissingPathsApart) {
+TEST_F(FileAccessTest,
+       PathEntryTellsFilesDirectoriesLinksAndMissingPathsApart) {
   fs.files["empty"] = {};
   fs.files["three"] = {1, 2, 3};
   fs.huge_files["huge"] = 5ull << 30;
   fs.directories = {"dir", "/"};
-  EXPECT_EQ(path_size(""), SIZE_MISSING);
-  EXPECT_EQ(path_size("nothing"), SIZE_MISSING);
-  EXPECT_EQ(path_size("empty"), 0);
-  EXPECT_EQ(path_size("three//"), 3);
-  EXPECT_EQ(path_size("huge"), std::int64_t{5} << 30);
-  EXPECT_EQ(path_size("dir"), SIZE_DIRECTORY);
-  EXPECT_EQ(path_size("dir//"), SIZE_DIRECTORY);
-  EXPECT_EQ(path_size("/"), SIZE_MISSING);
-  EXPECT_EQ(path_size("///"), SIZE_MISSING);
-  // A link is never empty, whatever its target's length.
+  EXPECT_EQ(entry_text(path_entry("")), "missing");
+  EXPECT_EQ(entry_text(path_entry("nothing")), "missing");
+  EXPECT_EQ(entry_text(path_entry("empty")), "file 0");
+  EXPECT_EQ(entry_text(path_entry("three//")), "file 3");
+  EXPECT_EQ(entry_text(path_entry("huge")),
+            "file " + std::to_string(std::int64_t{5} << 30));
+  EXPECT_EQ(entry_text(path_entry("dir")), "directory");
+  EXPECT_EQ(entry_text(path_entry("dir//")), "directory");
+  EXPECT_EQ(entry_text(path_entry("/")), "missing");
+  EXPECT_EQ(entry_text(path_entry("///")), "missing");
+  // A link is a link, whatever its target's length.
   fs.links["dangling"] = 0;
   fs.links["long"] = 12;
-  EXPECT_EQ(path_size("dangling"), 1);
-  EXPECT_EQ(path_size("long"), 12);
+  EXPECT_EQ(entry_text(path_entry("dangling")), "link 0");
+  EXPECT_EQ(entry_text(path_entry("long")), "link 12");
 }
 
-TEST_F(FileAccessTest, PathSizeLooksAtTheFirst260CharactersOnly) {
+TEST_F(FileAccessTest, PathEntryLooksAtTheFirst260CharactersOnly) {
   const std::string kept(PATH_WORK_LIMIT, 'p');
   fs.files[kept] = {1, 2};
-  EXPECT_EQ(path_size(kept + std::string(40, 'q')), 2);
+  EXPECT_EQ(entry_text(path_entry(kept + std::string(40, 'q'))), "file 2");
 }
 
 } // namespace

@@ -40,7 +40,8 @@ Run run_on(const Bytes& image) {
   fs.directories.insert("folder    .B");
   fs.files[IMAGE_PATH] = image;
   Run run{run_extraction(), fs.console, fs.files};
-  file_table() = SlotTable{};
+  // The file table starts afresh, giving back this run's records.
+  file_system_init();
   run.files.erase(IMAGE_PATH);
   return run;
 }

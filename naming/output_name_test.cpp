@@ -50,7 +50,7 @@ protected:
       return file_create(1, file, mode);
     };
     const FreeName free = find_free_name(name, extension, claim, history);
-    EXPECT_EQ(file_table_open(1), free.status == NameStatus::CLAIMED);
+    EXPECT_EQ(fs.open_handles(), free.status == NameStatus::CLAIMED ? 1U : 0U);
     file_close(1);
     return free;
   }
@@ -59,10 +59,6 @@ protected:
   std::string chosen(const std::string& name, const char* extension = ".B",
                      NameHistory* history = nullptr) {
     return free_name_text(search(name, extension, history));
-  }
-
-  static bool file_table_open(std::int32_t number) {
-    return slot_table_lookup(file_table(), number) != nullptr;
   }
 
   MemoryFileSystem fs;
