@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "platform/fake_platform.h"
+#include "platform/faulty_platform.h"
+#include "platform/memory_file_system.h"
 #include "tests/pzx_builder.h"
 #include "tests/tape_builder.h"
 #include "tests/tzx_builder.h"
@@ -18,28 +19,37 @@ namespace {
 
 using tape::Bytes;
 using Files = std::map<std::string, Bytes>;
-using Prepare = std::function<void(FakePlatform&)>;
+using Prepare = std::function<void(MemoryFileSystem&)>;
+using Fault = std::function<void(FaultyPlatform&)>;
 
 struct Outcome {
   int status = -1;
   std::string console;
-  Files files; // everything in the fake but the image
-  std::vector<FakeCall> calls;
+  Files files; // everything in the file system but the image
+  std::vector<LoggedCall> calls;
 };
 
-// Runs the tool on image in a fresh fake, once prepare has set the fake up.
-Outcome extract(const Bytes& image, const Prepare& prepare = {}) {
-  FakePlatform fake;
-  fake.install();
-  fake.files["t.tap"] = image;
+// Runs the tool on image in a fresh file system, once prepare has set it up,
+// with the faults that fault asks for in front of it.
+Outcome extract(const Bytes& image, const Prepare& prepare = {},
+                const Fault& fault = {}) {
+  MemoryFileSystem fs;
+  FaultyPlatform faults(fs);
+  if (fault) {
+    fault(faults);
+    faults.install();
+  } else {
+    fs.install();
+  }
+  fs.files["t.tap"] = image;
   if (prepare) {
-    prepare(fake);
+    prepare(fs);
   }
   command_line_set({"vetrik", "t.tap"});
-  Outcome out{run_extraction(), fake.console, fake.files, fake.calls};
+  Outcome out{run_extraction(), fs.console, fs.files, fs.calls};
   out.files.erase("t.tap");
-  EXPECT_EQ(fake.open_handles(), 0U);
-  EXPECT_EQ(fake.live_buffers(), 0U);
+  EXPECT_EQ(fs.open_handles(), 0U);
+  EXPECT_EQ(fs.live_buffers(), 0U);
   return out;
 }
 
@@ -67,15 +77,15 @@ const std::string ONE_B = padded("one") + ".B";
 const std::string TWO_C = padded("two") + ".C";
 
 TEST(Usage, NoParameterPrintsUsageAndAnUnreadableImageItsName) {
-  FakePlatform fake;
-  fake.install();
+  MemoryFileSystem fs;
+  fs.install();
   command_line_set({"vetrik"});
   EXPECT_EQ(run_extraction(), EXIT_USAGE);
   command_line_set({"vetrik", "gone.tap"});
   EXPECT_EQ(run_extraction(), EXIT_INCOMPLETE);
   command_line_set({}); // not even a program name: the image name is empty
   EXPECT_EQ(run_extraction(), EXIT_INCOMPLETE);
-  EXPECT_EQ(fake.console,
+  EXPECT_EQ(fs.console,
             "usage: vetrik filename.tapcannot read gone.tapcannot read ");
 }
 
@@ -152,8 +162,8 @@ TEST(Truncation, ImageEndingBeforeThePayloadCreatesNoFile) {
   const Bytes pair = tape::tape_file("a/b", ONE);
   for (std::size_t size : {21, 22, 23}) {
     // With the plain name taken, the message still shows no counter.
-    const Outcome out = extract(cut(pair, size), [](FakePlatform& fake) {
-      fake.files["a_b       .B"] = {9};
+    const Outcome out = extract(cut(pair, size), [](MemoryFileSystem& fs) {
+      fs.files["a_b       .B"] = {9};
     });
     EXPECT_EQ(out.status, EXIT_INCOMPLETE);
     EXPECT_EQ(out.console, "truncated data for a_b       done!") << size;
@@ -167,7 +177,7 @@ TEST(Truncation, FileHoldsOnlyThePayloadBytesThatWereThere) {
   for (std::size_t present : {40, 6000, 10000}) {
     const Outcome out = extract(
         cut(tape::tape_file("p", payload), 24 + present),
-        [](FakePlatform& fake) { fake.files[padded("p") + ".B"] = {9}; });
+        [](MemoryFileSystem& fs) { fs.files[padded("p") + ".B"] = {9}; });
     EXPECT_EQ(out.status, EXIT_INCOMPLETE);
     EXPECT_EQ(out.console,
               extracting(base + ".B") + "truncated data for " + base + "done!");
@@ -177,15 +187,15 @@ TEST(Truncation, FileHoldsOnlyThePayloadBytesThatWereThere) {
 }
 
 TEST(WriteError, FailedCreateSkipsTheDataBlockAndGoesOn) {
-  const Prepare directory = [](FakePlatform& fake) {
-    fake.directories.insert(ONE_B);
+  const Prepare directory = [](MemoryFileSystem& fs) {
+    fs.directories.insert(ONE_B);
   };
   // The system refuses the file; the image was opened first.
-  const Prepare refused = [](FakePlatform& fake) {
-    fake.fail(CallKind::CREATE, 2);
+  const Fault refused = [](FaultyPlatform& faults) {
+    faults.fail(CallKind::CREATE, 2);
   };
-  for (const Prepare& prepare : {directory, refused}) {
-    const Outcome out = extract(TWO_FILES, prepare);
+  for (const Outcome& out :
+       {extract(TWO_FILES, directory), extract(TWO_FILES, {}, refused)}) {
     EXPECT_EQ(out.status, EXIT_INCOMPLETE);
     EXPECT_EQ(out.console,
               "Write Error " + ONE_B + extracting(TWO_C) + "done!");
@@ -197,21 +207,22 @@ TEST(WriteError, FailedCreateSkipsTheDataBlockAndGoesOn) {
 }
 
 TEST(WriteError, LostOutputIsReportedAndTheRunGoesOn) {
-  for (const Prepare& prepare :
-       {Prepare([](FakePlatform& fake) { fake.fail(CallKind::WRITE, 1); }),
-        Prepare([](FakePlatform& fake) { fake.shorten_write(1); }),
-        Prepare([](FakePlatform& fake) { fake.fail(CallKind::CLOSE, 1); })}) {
-    const Outcome out = extract(TWO_FILES, prepare);
+  for (const Fault& fault :
+       {Fault([](FaultyPlatform& faults) { faults.fail(CallKind::WRITE, 1); }),
+        Fault([](FaultyPlatform& faults) { faults.shorten_write(1); }),
+        Fault(
+            [](FaultyPlatform& faults) { faults.fail(CallKind::CLOSE, 1); })}) {
+    const Outcome out = extract(TWO_FILES, {}, fault);
     EXPECT_EQ(out.status, EXIT_INCOMPLETE);
     EXPECT_EQ(out.console, extracting(ONE_B) + "Write Error " + ONE_B +
                                extracting(TWO_C) + "done!");
     EXPECT_EQ(out.files.at(TWO_C), TWO);
   }
   // A payload too large for the stream buffer is written directly.
-  const Outcome out = extract(tape::tape_file("big", tape::pattern(60000)),
-                              [](FakePlatform& fake) {
+  const Outcome out = extract(tape::tape_file("big", tape::pattern(60000)), {},
+                              [](FaultyPlatform& faults) {
                                 for (int n = 1; n <= 4; ++n) {
-                                  fake.fail(CallKind::WRITE, n);
+                                  faults.fail(CallKind::WRITE, n);
                                 }
                               });
   const std::string big = padded("big") + ".B";
@@ -226,17 +237,21 @@ TEST(DoubleNames, TakenNameGetsACounterAndLinksAreNotWrittenThrough) {
   EXPECT_EQ(out.console, extracting(first) + extracting(second) + "done!");
   EXPECT_EQ(out.files, (Files{{first, ONE}, {second, TWO}}));
   out = extract(tape::tape_file("hi", ONE),
-                [&](FakePlatform& fake) { fake.links[first] = 0; });
+                [&](MemoryFileSystem& fs) { fs.links[first] = 0; });
   EXPECT_EQ(out.status, EXIT_COMPLETE);
   EXPECT_EQ(out.files, (Files{{second, ONE}}));
 }
+
+// The clock set back, the run's own empty files look old enough to be
+// leftovers: the run remembers them all the same.
+const Prepare CLOCK_SET_BACK = [](MemoryFileSystem& fs) { fs.now = -AN_HOUR; };
 
 TEST(DoubleNames, AnEmptyFileThisRunMadeIsNeverReused) {
   Bytes image;
   for (int i = 0; i < 4; ++i) {
     tape::append(image, tape::tape_file("z", {}));
   }
-  const Outcome out = extract(image);
+  const Outcome out = extract(image, CLOCK_SET_BACK);
   const std::string z = padded("z");
   EXPECT_EQ(out.console, extracting(z + ".B") + extracting(z + "(1).B") +
                              extracting(z + "(2).B") + extracting(z + "(3).B") +
@@ -251,7 +266,7 @@ TEST(DoubleNames, ANumberedFileThisRunLeftEmptyIsNeverReused) {
   Bytes image = tape::tape_file(ten_one, ONE);
   tape::append(image, tape::tape_file(ten_one, {}));
   tape::append(image, tape::tape_file("\x0a(1)abcde\x01", TWO));
-  const Outcome out = extract(image);
+  const Outcome out = extract(image, CLOCK_SET_BACK);
   EXPECT_EQ(out.console, extracting("(10)(1)abcde.B") +
                              extracting("(10)(1)abcde(1).B") +
                              extracting("(10)(1)abcde(1)(1).B") + "done!");
@@ -261,16 +276,21 @@ TEST(DoubleNames, ANumberedFileThisRunLeftEmptyIsNeverReused) {
 TEST(DoubleNames, OnlyAnEmptyLeftoverOfTheUsersOwnIsReused) {
   const std::string one_1 = padded("one") + "(1).B";
   for (const auto& [what, prepare] : std::map<std::string, Prepare>{
-           {"another's", [](FakePlatform& f) { f.foreign_files = {ONE_B}; }},
+           {"another's",
+            [](MemoryFileSystem& f) {
+              f.attributes[ONE_B].owned_by_user = false;
+            }},
            {"held by another run",
-            [](FakePlatform& f) { f.held_files = {ONE_B}; }},
-           {"a FIFO", [](FakePlatform& f) { f.specials = {ONE_B}; }},
-           {"made meanwhile", [](FakePlatform& f) { f.appearing[ONE_B]; }}}) {
-    const Outcome out = extract(TWO_FILES, [&](FakePlatform& fake) {
-      fake.files[ONE_B] = {};
-      prepare(fake);
-      if (fake.specials.count(ONE_B) != 0 || fake.appearing.count(ONE_B)) {
-        fake.files.erase(ONE_B);
+            [](MemoryFileSystem& f) { f.held_files = {ONE_B}; }},
+           {"a FIFO", [](MemoryFileSystem& f) { f.specials = {ONE_B}; }},
+           {"made meanwhile", [](MemoryFileSystem& f) { f.appearing[ONE_B]; }},
+           {"changed lately",
+            [](MemoryFileSystem& f) { f.attributes[ONE_B].changed_at = 0; }}}) {
+    const Outcome out = extract(TWO_FILES, [&](MemoryFileSystem& fs) {
+      fs.add_leftover(ONE_B);
+      prepare(fs);
+      if (fs.specials.count(ONE_B) != 0 || fs.appearing.count(ONE_B)) {
+        fs.files.erase(ONE_B);
       }
     });
     EXPECT_EQ(out.status, EXIT_COMPLETE) << what;
@@ -279,7 +299,7 @@ TEST(DoubleNames, OnlyAnEmptyLeftoverOfTheUsersOwnIsReused) {
         << what;
   }
   const Outcome out =
-      extract(TWO_FILES, [](FakePlatform& fake) { fake.files[ONE_B] = {}; });
+      extract(TWO_FILES, [](MemoryFileSystem& fs) { fs.add_leftover(ONE_B); });
   EXPECT_EQ(out.files, (Files{{ONE_B, ONE}, {TWO_C, TWO}})) << "a leftover";
 }
 
@@ -287,7 +307,7 @@ TEST(Interrupts, WaitBetweenMakingAFileAndReportingIt) {
   const Outcome out = extract(TWO_FILES);
   int made = 0;
   for (std::size_t i = 0; i < out.calls.size(); ++i) {
-    const FakeCall& call = out.calls[i];
+    const LoggedCall& call = out.calls[i];
     if (call.kind != CallKind::CREATE || call.path == "t.tap") {
       continue;
     }
@@ -309,7 +329,7 @@ TEST(SystemCalls, PayloadMovesInLargeCalls) {
   const Outcome out = extract(tape::tape_file("big", big));
   EXPECT_EQ(out.files.at(padded("big") + ".B"), big);
   std::map<CallKind, int> counts;
-  for (const FakeCall& call : out.calls) {
+  for (const LoggedCall& call : out.calls) {
     counts[call.kind] += 1;
     EXPECT_FALSE(call.amount == 1 &&
                  (call.kind == CallKind::READ || call.kind == CallKind::WRITE));
@@ -323,7 +343,7 @@ TEST(SystemCalls, AnImageArrivingInPiecesIsReadToItsEnd) {
       joined(tape::tape_file("big", tape::pattern(9000)), TWO_FILES);
   for (std::uint32_t piece : {1U, 7U, 1000U}) {
     const Outcome out = extract(
-        image, [piece](FakePlatform& fake) { fake.read_piece = piece; });
+        image, [piece](MemoryFileSystem& fs) { fs.read_piece = piece; });
     EXPECT_EQ(out.status, EXIT_COMPLETE) << piece;
     EXPECT_EQ(out.files.size(), 3U) << piece;
     EXPECT_EQ(out.files.at(ONE_B), ONE) << piece;
@@ -335,8 +355,9 @@ TEST(SystemCalls, WithoutBuffersTheResultIsTheSame) {
       joined(tape::tape_file("big", tape::pattern(5000)), TWO_FILES);
   for (const Bytes& tape : {image, cut(image, image.size() - 1)}) {
     const Outcome buffered = extract(tape);
-    const Outcome unbuffered =
-        extract(tape, [](FakePlatform& fake) { fake.allocations_fail = true; });
+    const Outcome unbuffered = extract(tape, {}, [](FaultyPlatform& faults) {
+      faults.fail_all(CallKind::ALLOCATE);
+    });
     EXPECT_EQ(unbuffered.status, buffered.status);
     EXPECT_EQ(unbuffered.console, buffered.console);
     EXPECT_EQ(unbuffered.files, buffered.files);
@@ -434,8 +455,8 @@ TEST(ContainerProblem, IsPrintedAfterAWriteErrorThatRanOutOfTheView) {
   Bytes image = tape::tzx_header();
   tape::append(image, continued_by(in_data));
   tape::append(image, BAD_BLOCK);
-  const Outcome out = extract(image, [](FakePlatform& fake) {
-    fake.directories.insert(padded("two") + ".B");
+  const Outcome out = extract(image, [](MemoryFileSystem& fs) {
+    fs.directories.insert(padded("two") + ".B");
   });
   EXPECT_EQ(out.status, EXIT_INCOMPLETE);
   EXPECT_EQ(out.console, extracting(padded("lead") + ".B") + "Write Error " +

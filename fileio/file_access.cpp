@@ -3,7 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
+
+#include "fileio/slot_table.h"
 
 namespace vetrik {
 
@@ -53,9 +54,9 @@ std::int32_t stream_flush(FileSlot& slot) {
     return 0;
   }
   const std::int32_t written =
-      system_write(slot, slot.buffer, slot.buffer_size - slot.remaining);
+      system_write(slot, slot.buffer, FILE_BUFFER_SIZE - slot.remaining);
   // The buffer counts as written either way; a loss is marked on the slot.
-  slot.remaining = slot.buffer_size;
+  slot.remaining = FILE_BUFFER_SIZE;
   return written;
 }
 
@@ -81,10 +82,10 @@ std::int32_t stream_read(FileSlot& slot, std::uint8_t* destination,
   while (delivered < n) {
     const std::int32_t need = n - delivered;
     std::int32_t got;
-    if (need >= slot.buffer_size) {
+    if (need >= FILE_BUFFER_SIZE) {
       got = system_read(slot, destination + delivered, need);
     } else {
-      slot.filled = system_read(slot, slot.buffer, slot.buffer_size);
+      slot.filled = system_read(slot, slot.buffer, FILE_BUFFER_SIZE);
       got = std::min(need, slot.filled);
       std::memcpy(destination + delivered, slot.buffer,
                   static_cast<std::size_t>(got));
@@ -108,16 +109,16 @@ std::int32_t stream_write(FileSlot& slot, const std::uint8_t* source,
     // caller stands rather than where the last refill stopped.
     platform().set_file_pointer(slot.handle, -slot.remaining);
     slot.reading = 0;
-    slot.remaining = slot.buffer_size;
+    slot.remaining = FILE_BUFFER_SIZE;
   }
   if (slot.remaining > n) {
-    std::memcpy(slot.buffer + (slot.buffer_size - slot.remaining), source,
+    std::memcpy(slot.buffer + (FILE_BUFFER_SIZE - slot.remaining), source,
                 static_cast<std::size_t>(n));
     slot.remaining -= n;
     return n;
   }
   stream_flush(slot);
-  if (n >= slot.buffer_size) {
+  if (n >= FILE_BUFFER_SIZE) {
     return system_write(slot, source, n);
   }
   std::memcpy(slot.buffer, source, static_cast<std::size_t>(n));
@@ -175,7 +176,6 @@ OpenOutcome open_slot(std::int32_t number, const std::string& path,
   slot->buffer =
       platform().allocate_buffer(static_cast<std::size_t>(FILE_BUFFER_SIZE));
   slot->handle = opened.handle;
-  slot->buffer_size = FILE_BUFFER_SIZE;
   slot->remaining = 0;
   slot->reading = 1;
   return OpenOutcome::OPENED;
@@ -189,10 +189,6 @@ void file_system_init() {
   }
   table = slot_table_create(FILE_TABLE_STEP, release_file);
   table_ready = true;
-}
-
-SlotTable& file_table() {
-  return table;
 }
 
 Handle file_open_read(std::int32_t number, const std::string& path) {
@@ -308,42 +304,7 @@ EntryInfo path_entry(std::string_view path) {
   if (path.empty()) {
     return {};
   }
-  // A drive is asked about as it stands, separator and all: C:\ names the
-  // volume's root.
-  if (const std::optional<bool> drive = platform().find_drive(path)) {
-    return {*drive ? EntryKind::DIRECTORY : EntryKind::MISSING};
-  }
-  const char separator = platform().path_separator();
-  while (!path.empty() && path.back() == separator) {
-    path.remove_suffix(1);
-  }
-  const EntryInfo entry = platform().find_entry(std::string(path));
-  // Only a directory counts when a search could not see the entry.
-  if (entry.kind == EntryKind::MISSING &&
-      platform().find_unlisted_directory(path)) {
-    return {EntryKind::DIRECTORY};
-  }
-  return entry;
-}
-
-std::int64_t path_size(std::string_view path) {
-  const EntryInfo entry = path_entry(path);
-  const auto size =
-      static_cast<std::int64_t>(std::min<std::uint64_t>(entry.size, INT64_MAX));
-  switch (entry.kind) {
-  case EntryKind::MISSING:
-    return SIZE_MISSING;
-  case EntryKind::FILE:
-    return size;
-  case EntryKind::DIRECTORY:
-  case EntryKind::RESERVED:
-    return SIZE_DIRECTORY;
-  case EntryKind::LINK:
-  case EntryKind::OTHER:
-    break;
-  }
-  // Never empty: it must not be taken for a free name.
-  return std::max<std::int64_t>(size, 1);
+  return platform().find_entry(path);
 }
 
 } // namespace vetrik

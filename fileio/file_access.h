@@ -1,29 +1,21 @@
-// Numbered, buffered files and the path size query. Every byte the tool reads
-// or writes passes through here; nothing here prints.
+// Numbered, buffered files and the look-up of what is at a path. Every byte
+// the tool reads or writes passes through here; nothing here prints.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
 #include "fileio/file_slot.h"
-#include "fileio/slot_table.h"
 #include "platform/platform.h"
 
 namespace vetrik {
 
-// path_size results below 0.
-inline constexpr std::int64_t SIZE_MISSING = -1;   // nothing at the path
-inline constexpr std::int64_t SIZE_DIRECTORY = -2; // a directory
-
-// path_size looks at no more than this many characters of a path.
+// path_entry looks at no more than this many characters of a path.
 inline constexpr std::size_t PATH_WORK_LIMIT = 260;
 
 // Creates the file table. Runs once, before any other call here; a second
 // call closes every open file and starts afresh.
 void file_system_init();
-
-// The file table, for tests that look at its records.
-SlotTable& file_table();
 
 // Opens path for reading as file number. A file already open on that number
 // is closed first. Returns the handle, or 0 on failure (the number is then
@@ -37,6 +29,11 @@ Handle file_open_read(std::int32_t number, const std::string& path);
 // The number is open only after OPENED.
 OpenOutcome file_create(std::int32_t number, const std::string& path,
                         OpenMode mode = OpenMode::CREATE_NEW);
+
+// The numbered-stream operations of single bytes and words: file_eof,
+// file_read_byte, file_read_word and file_write_byte. They belong to this
+// layer's interface, with their own patterns of system calls, though the
+// tool itself moves its bytes with file_read and file_write.
 
 // 0 while a byte remains to be read; 1 at the end (-1 for an unbuffered file,
 // also after a read error). Never consumes a byte. 0 for a number not open.
@@ -77,17 +74,9 @@ bool file_close(std::int32_t number);
 // Closes every open file in ascending order of number.
 void file_close_all();
 
-// What is at path, as the platform describes it. Separators at the end of
-// path are ignored; so is anything past PATH_WORK_LIMIT characters. Where the
-// system has drives, a drive (C: or C:\) is a DIRECTORY when its volume
-// exists, else MISSING.
+// What is at path, as the platform's find_entry describes it: separators at
+// the end of path are ignored, and so is anything past PATH_WORK_LIMIT
+// characters or a first NUL. MISSING for an empty path.
 EntryInfo path_entry(std::string_view path);
-
-// What is at path, as a size: its length in bytes for a regular file (0 or
-// more), SIZE_DIRECTORY for a directory, SIZE_MISSING when nothing is there.
-// Anything else (a link, never followed; a device, FIFO or socket) counts
-// as a file of at least 1 byte: it is never free. Paths are read as by
-// path_entry.
-std::int64_t path_size(std::string_view path);
 
 } // namespace vetrik

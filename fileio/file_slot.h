@@ -12,8 +12,7 @@ inline constexpr std::int32_t FILE_BUFFER_SIZE = 4096;
 
 struct FileSlot {
   Handle handle = 0;              // 0: the slot holds no open file
-  std::uint8_t* buffer = nullptr; // null: the file runs unbuffered
-  std::int32_t buffer_size = 0;
+  std::uint8_t* buffer = nullptr; // FILE_BUFFER_SIZE bytes; null: unbuffered
   // Read state: bytes of the last refill not yet delivered.
   // Write state: bytes still free in the buffer.
   std::int32_t remaining = 0;

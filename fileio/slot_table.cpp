@@ -7,7 +7,6 @@ SlotTable slot_table_create(std::int32_t step,
                             void (*release)(std::int32_t number)) {
   SlotTable table;
   table.step = step;
-  table.capacity = step;
   table.slots.resize(static_cast<std::size_t>(step));
   table.release = release;
   return table;
@@ -17,10 +16,9 @@ FileSlot* slot_table_acquire(SlotTable& table, std::int32_t number) {
   if (number < 0 || number >= SLOT_NUMBER_LIMIT) {
     return nullptr;
   }
-  if (number >= table.capacity) {
+  if (static_cast<std::size_t>(number) >= table.slots.size()) {
     // Grows to just past the number, not by doubling.
-    table.capacity = number + table.step;
-    table.slots.resize(static_cast<std::size_t>(table.capacity));
+    table.slots.resize(static_cast<std::size_t>(number + table.step));
   }
   auto& entry = table.slots[static_cast<std::size_t>(number)];
   if (entry) {
@@ -34,8 +32,17 @@ FileSlot* slot_table_acquire(SlotTable& table, std::int32_t number) {
   return entry.get();
 }
 
+namespace {
+
+// Whether number has an entry in table.
+bool in_table(const SlotTable& table, std::int32_t number) {
+  return number >= 0 && static_cast<std::size_t>(number) < table.slots.size();
+}
+
+} // namespace
+
 FileSlot* slot_table_lookup(SlotTable& table, std::int32_t number) {
-  if (number < 0 || number >= table.capacity) {
+  if (!in_table(table, number)) {
     return nullptr;
   }
   FileSlot* slot = table.slots[static_cast<std::size_t>(number)].get();
@@ -43,7 +50,7 @@ FileSlot* slot_table_lookup(SlotTable& table, std::int32_t number) {
 }
 
 void slot_table_release(SlotTable& table, std::int32_t number) {
-  if (number < 0 || number >= table.capacity) {
+  if (!in_table(table, number)) {
     return;
   }
   if (auto& entry = table.slots[static_cast<std::size_t>(number)]) {
@@ -55,11 +62,9 @@ void slot_table_for_each(SlotTable& table) {
   if (table.release == nullptr) {
     return;
   }
-  for (table.iter_index = 0; table.iter_index < table.capacity;
-       ++table.iter_index) {
-    const auto& entry = table.slots[static_cast<std::size_t>(table.iter_index)];
-    if (entry && entry->handle != 0) {
-      table.release(table.iter_index);
+  for (std::size_t i = 0; i < table.slots.size(); ++i) {
+    if (table.slots[i] && table.slots[i]->handle != 0) {
+      table.release(static_cast<std::int32_t>(i));
     }
   }
 }

@@ -10,18 +10,16 @@
 namespace vetrik {
 
 struct SlotTable {
-  std::int32_t step = 0; // first capacity, and how far it grows past a number
-  std::int32_t capacity = 0;                      // entries in slots
+  std::int32_t step = 0; // first size, and how far it grows past a number
   std::vector<std::unique_ptr<FileSlot>> slots;   // null: no record yet
   void (*release)(std::int32_t number) = nullptr; // gives up a number's record
-  std::int32_t iter_index = 0; // walk position of slot_table_for_each
 };
 
 // Numbers at or above this are refused, so that a stray number cannot make
 // the table claim gigabytes.
 inline constexpr std::int32_t SLOT_NUMBER_LIMIT = 1 << 16;
 
-// A table with capacity step, every entry empty.
+// A table of step entries, every one empty.
 SlotTable slot_table_create(std::int32_t step,
                             void (*release)(std::int32_t number));
 

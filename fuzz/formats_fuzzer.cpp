@@ -15,7 +15,7 @@
 #include "driver/command_line.h"
 #include "driver/extraction.h"
 #include "fileio/file_access.h"
-#include "platform/fake_platform.h"
+#include "platform/memory_file_system.h"
 #include "tests/tap_view_reference.h"
 
 namespace vetrik {
@@ -32,15 +32,16 @@ struct Run {
 };
 
 Run run_on(const Bytes& image) {
-  FakePlatform fake;
-  fake.install();
+  MemoryFileSystem fs;
+  fs.install();
   // A name taken by data and one by a directory, so that numbered names and
   // "Write Error" come up.
-  fake.files["taken     .B"] = {7};
-  fake.directories.insert("folder    .B");
-  fake.files[IMAGE_PATH] = image;
-  Run run{run_extraction(), fake.console, fake.files};
-  file_table() = SlotTable{};
+  fs.files["taken     .B"] = {7};
+  fs.directories.insert("folder    .B");
+  fs.files[IMAGE_PATH] = image;
+  Run run{run_extraction(), fs.console, fs.files};
+  // The file table starts afresh, giving back this run's records.
+  file_system_init();
   run.files.erase(IMAGE_PATH);
   return run;
 }

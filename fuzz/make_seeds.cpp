@@ -43,7 +43,7 @@ void extraction_seeds(const fs::path& dir) {
               tape::tape_file("taken", {}), tape::tape_file("empty", {1, 2}),
               tape::tape_file("folder", {3}), tape::tape_file("link", {4}),
               tape::tape_file("huge", {5}, 3), tape::tape_file("fifo", {6}),
-              tape::tape_file("other", {7})});
+              tape::tape_file("other", {7}), tape::tape_file("fresh", {8})});
   const Bytes odd_names =
       joined({tape::tape_file("a/b:c*?<>|", {6}, 200),
               tape::tape_file(std::string("\0\x01\xff\x7f\"\\..", 8), {7}, 1)});

@@ -12,7 +12,7 @@
 
 #include "fileio/file_access.h"
 #include "naming/output_name.h"
-#include "platform/fake_platform.h"
+#include "platform/memory_file_system.h"
 #include "tests/free_name_text.h"
 
 namespace vetrik {
@@ -66,26 +66,43 @@ public:
 
   // Whether anything is at path, or will appear there when it is created.
   bool exists(const std::string& path) const {
-    return fake.files.count(path) + fake.directories.count(path) +
-               fake.links.count(path) + fake.specials.count(path) +
-               fake.appearing.count(path) !=
+    return fs.files.count(path) + fs.directories.count(path) +
+               fs.links.count(path) + fs.specials.count(path) +
+               fs.appearing.count(path) !=
            0;
   }
 
-  // The plain name is free when nothing is there, or an empty file that is
-  // neither another's nor one this run made.
+  // The plain name is free when nothing is there, or an empty file that none
+  // of the reasons of add_empty keeps from being a leftover, and that this
+  // run did not make.
   bool plain_free() const {
     const std::string p = path(0);
-    const auto file = fake.files.find(p);
-    return !exists(p) ||
-           (file != fake.files.end() && file->second.empty() &&
-            fake.foreign_files.count(p) == 0 && made_.count(p) == 0);
+    const auto file = fs.files.find(p);
+    return !exists(p) || (file != fs.files.end() && file->second.empty() &&
+                          no_leftover_.count(p) == 0 && made_.count(p) == 0);
+  }
+
+  // Puts at path an empty file that changed long before the run, which
+  // reason keeps from being a leftover: 0 none, 1 another's, 2 a second
+  // link, 3 a set-user-ID bit, 4 a set-group-ID bit, 5 a change as the run
+  // began.
+  void add_empty(const std::string& path, int reason) {
+    fs.add_leftover(path);
+    FileAttributes& about = fs.attributes[path];
+    about.owned_by_user = reason != 1;
+    about.links = reason == 2 ? 2 : 1;
+    about.set_user_id = reason == 3;
+    about.set_group_id = reason == 4;
+    about.changed_at = reason == 5 ? 0 : about.changed_at;
+    if (reason != 0) {
+      no_leftover_.insert(path);
+    }
   }
 
   // What a search should give: the base name claimed, or "refused NAME".
   // Names that appear when claimed are taken, as the search finds them.
   std::string expected() {
-    if (fake.directories.count(path(0)) != 0) {
+    if (fs.directories.count(path(0)) != 0) {
       return "refused " + name_;
     }
     if (plain_free()) {
@@ -94,7 +111,7 @@ public:
     for (int counter = 1; counter <= 1024; ++counter) {
       const std::string p = path(counter);
       const std::string base = p.substr(0, p.size() - extension_.size());
-      if (fake.directories.count(p) != 0) {
+      if (fs.directories.count(p) != 0) {
         return "refused " + base;
       }
       if (!exists(p)) {
@@ -107,12 +124,13 @@ public:
   // Notes that the run made the file at path and left it empty.
   void left_empty(const std::string& path) { made_.insert(path); }
 
-  FakePlatform fake;
+  MemoryFileSystem fs;
 
 private:
   std::string name_;
   std::string extension_;
-  std::set<std::string> made_; // files this run made and left empty
+  std::set<std::string> made_;        // files this run made and left empty
+  std::set<std::string> no_leftover_; // empty files add_empty kept from it
 };
 
 const char* naming_violation(const std::uint8_t* data, std::size_t size) {
@@ -137,8 +155,11 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
   }
 
   Entries directory(safe, extension);
-  directory.fake.install();
-  FakePlatform& fake = directory.fake;
+  directory.fs.install();
+  MemoryFileSystem& fs = directory.fs;
+  // The clock was set back: the files the run makes look old enough to be
+  // leftovers, and only what the run remembers keeps them.
+  fs.now = -AN_HOUR;
   file_system_init();
   NameHistory history;
   const Claim claim = [](const std::string& file, OpenMode mode) {
@@ -153,38 +174,38 @@ const char* naming_violation(const std::uint8_t* data, std::size_t size) {
     switch (data[i] % 8) {
     case 0:
       if (free) {
-        fake.files[path] = {1};
+        fs.files[path] = {1};
       }
       break;
     case 1:
       if (free) {
-        fake.files[path] = {};
+        directory.add_empty(path, 0);
       }
       break;
     case 2:
       if (free) {
-        fake.directories.insert(path);
+        fs.directories.insert(path);
       }
       break;
     case 3:
       if (free) {
-        fake.links[path] = 0;
+        fs.links[path] = 0;
       }
       break;
     case 4:
       if (free) {
-        fake.specials.insert(path);
+        fs.specials.insert(path);
       }
       break;
     case 5:
+      // The operation's higher bits pick the reason.
       if (free) {
-        fake.files[path] = {};
-        fake.foreign_files.insert(path);
+        directory.add_empty(path, 1 + data[i] / 8 % 5);
       }
       break;
     case 6:
       if (free) {
-        fake.appearing[path] = {2};
+        fs.appearing[path] = {2};
       }
       break;
     default: {

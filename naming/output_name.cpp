@@ -2,6 +2,7 @@
 #include "naming/output_name.h"
 
 #include "fileio/file_access.h"
+#include "platform/leftover.h"
 
 namespace vetrik {
 
@@ -51,10 +52,11 @@ std::string extension_for_type(std::uint8_t type) {
 
 namespace {
 
-// Whether the empty plain-name file file_name may be reused by this run.
+// Whether the plain-name file file_name may be reused by this run: a
+// leftover by the look-up, and not one of the run's own empty files.
 bool leftover(const EntryInfo& entry, const std::string& file_name,
               const NameHistory* history) {
-  if (entry.kind != EntryKind::FILE || entry.size != 0 || !entry.own_single) {
+  if (!may_take_over(entry)) {
     return false;
   }
   return history == nullptr ||

@@ -99,8 +99,8 @@ void remember_empty_output(const std::string& file_name, NameHistory& history);
 
 // Finds the output name for name + extension and claims it. The plain name
 // is used when nothing is there, or when it is an empty file that is plainly
-// a leftover (a regular file with one link, the user's own, not made by this
-// run); otherwise the first of "name(1)", "name(2)" ... (counting on
+// a leftover (one that may_take_over allows, not made by this run);
+// otherwise the first of "name(1)", "name(2)" ... (counting on
 // through the negative numbers up to -1) at which nothing is there. A
 // directory at the name chosen, or a name no file can have, gives REFUSED.
 // When claim finds a name taken after all (something appeared there since

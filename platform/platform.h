@@ -18,11 +18,11 @@ inline constexpr Handle INVALID_HANDLE = -1;
 // file that holds data and never follow a link, and the file stays locked
 // against other runs of the tool until it is closed.
 enum class OpenMode {
-  READ_EXISTING, // read only; the path must name an existing plain file
+  READ_EXISTING, // read only; the path must name an existing entry that is
+                 // no directory
   CREATE_NEW,    // read and write; the path must not exist, and is created
-  REUSE_EMPTY    // read and write; an existing empty file that is plainly a
-                 // leftover: a regular file with one link, the user's own,
-                 // that no other run holds
+  REUSE_EMPTY    // read and write; an existing file that may_take_over
+                 // (platform/leftover.h) allows, and that no other run holds
 };
 
 enum class OpenOutcome {
@@ -49,22 +49,32 @@ enum class EntryKind {
              // is put before its extension, so no file can ever have it
 };
 
+// Times of entries count in steps of 100 nanoseconds.
+inline constexpr std::int64_t TICKS_PER_SECOND = 10'000'000;
+
 struct EntryInfo {
   EntryKind kind = EntryKind::MISSING;
   std::uint64_t size = 0; // FILE: its length; LINK: its target's length
-  // FILE: it has no other name and belongs to the user running the tool.
-  // Where the system cannot tell from a look-up, true; REUSE_EMPTY checks
-  // again on the open file.
-  bool own_single = false;
+  // The rest tells of a FILE. Where the system cannot tell from a look-up,
+  // each says what a leftover would; REUSE_EMPTY looks again at the open
+  // file.
+  std::uint32_t links = 1;   // the names the file has
+  bool owned_by_user = true; // it belongs to the user running the tool
+  bool set_user_id = false;  // it runs with its owner's rights
+  bool set_group_id = false; // it runs with its group's rights
+  // Ticks from its last change to the start of the run; 0 or less when it
+  // changed since.
+  std::int64_t age = 0;
 };
 
 class Platform {
 public:
   virtual ~Platform() = default;
 
-  // Opens or creates path as mode says. A directory is never opened, and
-  // neither way of creating opens anything but a regular file.
-  virtual Opened create_file(const std::string& path, OpenMode mode) = 0;
+  // Opens or creates path as mode says, by one of the three ways below. A
+  // directory is never opened, and neither way of creating opens anything
+  // but a regular file.
+  Opened create_file(const std::string& path, OpenMode mode);
 
   // Reads up to count bytes at the file position and advances it. Returns
   // false when the call failed; *count_read is 0 then, and at the end.
@@ -84,29 +94,13 @@ public:
   // for a written file means its data may not have reached the disk.
   virtual bool close_handle(Handle handle) = 0;
 
-  // Describes the entry at path; MISSING when there is none. A name that the
-  // system keeps for a device is OTHER (or RESERVED), whether or not a
-  // directory search would find it.
-  virtual EntryInfo find_entry(const std::string& path) = 0;
-
-  // A path of the drive form, C: or C:\ (any first and third character),
-  // names a volume, which no directory search finds. Returns whether that
-  // volume exists; std::nullopt for any other path, and always on systems
-  // without drives.
-  virtual std::optional<bool> find_drive(std::string_view /*path*/) {
-    return std::nullopt;
-  }
-
-  // A second look at a path that find_entry did not find: true when it names
-  // a directory that a directory search cannot see (a share root, the parent
-  // of a root); false otherwise, and always on systems where every directory
-  // can be found by a search.
-  virtual bool find_unlisted_directory(std::string_view /*path*/) {
-    return false;
-  }
-
-  // The character that separates directories in a path.
-  virtual char path_separator() const = 0;
+  // Describes the entry at path; MISSING when there is none. Separators at
+  // the end of path are ignored. A name that the system keeps for a device
+  // is OTHER (or RESERVED), whether or not a directory search would find it.
+  // Where the system has drives, a drive (C: or C:\, any first and third
+  // character) is a DIRECTORY when its volume exists, else MISSING; so is
+  // a directory that no search can see (a share root, the parent of a root).
+  virtual EntryInfo find_entry(std::string_view path) = 0;
 
   // Writes text to standard output. When standard output is no terminal,
   // text may be held back, until console_flush or for a tenth of a second
@@ -116,7 +110,7 @@ public:
   virtual bool console_write(std::string_view text) = 0;
 
   // Sends out console text still held back. Returns false as console_write.
-  virtual bool console_flush() { return true; }
+  virtual bool console_flush() = 0;
 
   // Between defer_interrupts and the matching allow_interrupts, a request to
   // end the process (an interrupt, a termination or a hang-up signal) waits.
@@ -129,6 +123,16 @@ public:
   // A block of size bytes for a stream buffer, or nullptr when none can be had.
   virtual std::uint8_t* allocate_buffer(std::size_t size) = 0;
   virtual void free_buffer(std::uint8_t* buffer) = 0;
+
+protected:
+  // The ways of create_file, one for each OpenMode, with its outcomes.
+  virtual Opened open_existing(const std::string& path) = 0;
+  virtual Opened create_new(const std::string& path) = 0;
+  virtual Opened reuse_empty(const std::string& path) = 0;
+
+  // path without the separators at its end, for find_entry.
+  static std::string_view without_final_separators(std::string_view path,
+                                                   char separator);
 };
 
 // The platform in use. Until set_platform is called it is the operating

@@ -1,4 +1,5 @@
 // The platform on POSIX systems: file descriptors stand behind handles.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/leftover.h"
 #include "platform/platform.h"
 
 namespace vetrik {
@@ -74,24 +76,42 @@ const timespec& run_start() {
   return start;
 }
 
-// A file changed this long before the run began, or later, may be another
-// run's output, finished or not; two seconds also cover file systems that
-// keep times to the even second.
-constexpr time_t RECENT_SECONDS = 2;
-
-// Whether a regular file has no other name, is the user's own and runs as
-// nobody else: a set-user-ID or set-group-ID file is never written to, even
-// empty, since the tape's bytes would then run with its owner's rights.
-bool own_single(const struct stat& st) {
-  return st.st_nlink == 1 && st.st_uid == ::geteuid() &&
-         (st.st_mode & (S_ISUID | S_ISGID)) == 0;
+// Ticks from a change at changed to the start of the run. Both times count
+// whole seconds, so a file counts as changed lately for two to three
+// seconds; a stamp however far off saturates rather than overflows.
+std::int64_t age_of(time_t changed) {
+  constexpr std::int64_t LIMIT = INT64_MAX / TICKS_PER_SECOND;
+  const std::int64_t start = run_start().tv_sec;
+  const std::int64_t stamp = changed;
+  if (stamp < start - LIMIT) {
+    return LIMIT * TICKS_PER_SECOND;
+  }
+  if (stamp > start + LIMIT) {
+    return -LIMIT * TICKS_PER_SECOND;
+  }
+  return (start - stamp) * TICKS_PER_SECOND;
 }
 
-// Whether the file st describes is plainly a leftover: an empty regular
-// file with no other name, the user's own, not changed lately.
-bool plainly_leftover(const struct stat& st) {
-  return S_ISREG(st.st_mode) && own_single(st) && st.st_size == 0 &&
-         st.st_mtim.tv_sec < run_start().tv_sec - RECENT_SECONDS;
+// The entry st describes.
+EntryInfo described(const struct stat& st) {
+  EntryInfo info;
+  info.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  if (S_ISDIR(st.st_mode)) {
+    info.kind = EntryKind::DIRECTORY;
+  } else if (S_ISLNK(st.st_mode)) {
+    info.kind = EntryKind::LINK;
+  } else if (!S_ISREG(st.st_mode)) {
+    info.kind = EntryKind::OTHER;
+  } else {
+    info.kind = EntryKind::FILE;
+    info.links =
+        static_cast<std::uint32_t>(std::min<nlink_t>(st.st_nlink, UINT32_MAX));
+    info.owned_by_user = st.st_uid == ::geteuid();
+    info.set_user_id = (st.st_mode & S_ISUID) != 0;
+    info.set_group_id = (st.st_mode & S_ISGID) != 0;
+    info.age = age_of(st.st_mtim.tv_sec);
+  }
+  return info;
 }
 
 // Whether an open failed for want of something the system lacks, rather
@@ -125,7 +145,7 @@ Opened open_image(const std::string& path) {
 // Exclusive creation never opens what is there, whatever it is: a FIFO, a
 // device or a link stays untouched, and so does a name made by another run
 // since the search looked.
-Opened create_new(const std::string& path) {
+Opened create_new_file(const std::string& path) {
   const int fd = retry([&] {
     return ::open(path.c_str(),
                   O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
@@ -144,8 +164,9 @@ Opened create_new(const std::string& path) {
 // Opens without blocking (a FIFO would wait for a reader) and without
 // emptying. The file must be a leftover before the lock is tried, so that
 // a file another run has just made is never held up, and again once it is
-// locked, so that nothing written meanwhile is lost.
-Opened reuse_empty(const std::string& path) {
+// locked, so that nothing written meanwhile is lost; the lock keeps every
+// other run out.
+Opened reuse_empty_file(const std::string& path) {
   const int fd = retry([&] {
     return ::open(path.c_str(),
                   O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -155,9 +176,9 @@ Opened reuse_empty(const std::string& path) {
             INVALID_HANDLE};
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !plainly_leftover(st) ||
+  if (::fstat(fd, &st) != 0 || !may_take_over(described(st)) ||
       retry([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0 ||
-      ::fstat(fd, &st) != 0 || !plainly_leftover(st)) {
+      ::fstat(fd, &st) != 0 || !may_take_over(described(st))) {
     return given_up(fd, OpenOutcome::TAKEN);
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -238,18 +259,6 @@ void on_stop_request(int signal) {
 
 class PosixPlatform final : public Platform {
 public:
-  Opened create_file(const std::string& path, OpenMode mode) override {
-    switch (mode) {
-    case OpenMode::CREATE_NEW:
-      return create_new(path);
-    case OpenMode::REUSE_EMPTY:
-      return reuse_empty(path);
-    case OpenMode::READ_EXISTING:
-      break;
-    }
-    return open_image(path);
-  }
-
   bool read_file(Handle handle, void* destination, std::uint32_t count,
                  std::uint32_t* count_read) override {
     // The report must not wait for bytes that may come late.
@@ -297,27 +306,14 @@ public:
     return ::close(fd_of(handle)) == 0;
   }
 
-  EntryInfo find_entry(const std::string& path) override {
+  EntryInfo find_entry(std::string_view path) override {
+    const std::string name(without_final_separators(path, '/'));
     struct stat st {};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+    if (name.empty() || ::lstat(name.c_str(), &st) != 0) {
       return {};
     }
-    EntryInfo info;
-    info.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    if (S_ISREG(st.st_mode)) {
-      info.kind = EntryKind::FILE;
-      info.own_single = own_single(st);
-    } else if (S_ISDIR(st.st_mode)) {
-      info.kind = EntryKind::DIRECTORY;
-    } else if (S_ISLNK(st.st_mode)) {
-      info.kind = EntryKind::LINK;
-    } else {
-      info.kind = EntryKind::OTHER;
-    }
-    return info;
+    return described(st);
   }
-
-  char path_separator() const override { return '/'; }
 
   bool console_write(std::string_view text) override {
     defer_interrupts();
@@ -376,6 +372,17 @@ public:
   }
 
   void free_buffer(std::uint8_t* buffer) override { std::free(buffer); }
+
+protected:
+  Opened open_existing(const std::string& path) override {
+    return open_image(path);
+  }
+  Opened create_new(const std::string& path) override {
+    return create_new_file(path);
+  }
+  Opened reuse_empty(const std::string& path) override {
+    return reuse_empty_file(path);
+  }
 
 private:
   // Writes out the held text now when at_once, else once it has been held

@@ -1,5 +1,6 @@
-// The POSIX platform itself: which entries a run may create or reuse, and
-// how a request to stop keeps the report.
+// The POSIX platform itself: which entries a run may create or reuse (and
+// that the in-memory file system and the one rule agree), and how a request
+// to stop keeps the report.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,9 +13,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
+#include <vector>
 
+#include "platform/leftover.h"
+#include "platform/memory_file_system.h"
 #include "platform/platform.h"
 #include "tests/run_tool.h"
 
@@ -30,50 +33,144 @@ void make_old_empty(const fs::path& path) {
   fs::last_write_time(path, fs::last_write_time(path) - 1h);
 }
 
-std::string outcome_text(const Opened& opened) {
+std::string outcome_text(Platform& platform, const Opened& opened) {
   if (opened.outcome == OpenOutcome::OPENED) {
-    system_platform().close_handle(opened.handle);
+    platform.close_handle(opened.handle);
     return "opened";
   }
   return opened.outcome == OpenOutcome::TAKEN ? "taken" : "failed";
 }
 
+std::string outcome_text(const Opened& opened) {
+  return outcome_text(system_platform(), opened);
+}
+
+// What can stand at a name, made on disk and in the in-memory file system;
+// whether the one rule takes it for a leftover, and what REUSE_EMPTY gives.
+struct ReuseCase {
+  std::string name;
+  // Makes the entry at path; false when it cannot be made here.
+  std::function<bool(const std::string& path)> on_disk;
+  std::function<void(MemoryFileSystem& memory, const std::string& name)>
+      in_memory;
+  bool leftover;
+  std::string reused;
+};
+
 TEST(PosixCreate, OnlyAFreeNameOrAnOldEmptyFileOfOnesOwnIsOpened) {
   tape::TempDir dir;
-  const auto at = [&](const char* name) {
+  const auto at = [&](const std::string& name) {
     return (dir.path() / name).string();
   };
-  make_old_empty(at("leftover"));
-  tape::write_bytes(at("fresh"), {}); // another run may have just made it
-  make_old_empty(at("data"));
-  tape::write_bytes(at("data"), {1});
-  make_old_empty(at("outside"));
-  fs::create_hard_link(at("outside"), at("linked"));
-  fs::create_symlink(at("leftover"), at("symlink"));
-  ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0666), 0);
-  make_old_empty(at("held"));
-  const int holder = ::open(at("held").c_str(), O_RDONLY);
-  ASSERT_EQ(::flock(holder, LOCK_EX), 0); // another run writes it
-  make_old_empty(at("setuid"));
-  fs::permissions(at("setuid"), fs::perms::set_uid, fs::perm_options::add);
-  make_old_empty(at("setgid"));
-  fs::permissions(at("setgid"), fs::perms::set_gid, fs::perm_options::add);
-  make_old_empty(at("other"));
-  const bool foreign = ::chown(at("other").c_str(), 65534, 65534) == 0;
-
-  const std::map<std::string, std::string> reused{
-      {"leftover", "opened"}, {"fresh", "taken"},   {"data", "taken"},
-      {"linked", "taken"},    {"symlink", "taken"}, {"fifo", "taken"},
-      {"held", "taken"},      {"missing", "taken"}, {"other", "taken"},
-      {"setuid", "taken"},    {"setgid", "taken"}};
-  for (const auto& [name, expected] : reused) {
-    if (name == "other" && !foreign) {
-      continue; // not root: no file of another user's can be made
+  const auto old_empty = [](const std::string& path) {
+    make_old_empty(path);
+    return true;
+  };
+  const auto with_mode = [](fs::perms bit) {
+    return [bit](const std::string& path) {
+      make_old_empty(path);
+      fs::permissions(path, bit, fs::perm_options::add);
+      return true;
+    };
+  };
+  const auto in_memory = [](const std::function<void(FileAttributes&)>& set) {
+    return [set](MemoryFileSystem& memory, const std::string& name) {
+      memory.add_leftover(name);
+      set(memory.attributes[name]);
+    };
+  };
+  int holder = -1;
+  const std::vector<ReuseCase> cases = {
+      {"leftover", old_empty,
+       [](MemoryFileSystem& m, const std::string& n) { m.add_leftover(n); },
+       true, "opened"},
+      // Another run may have just made it.
+      {"fresh",
+       [](const std::string& path) {
+         tape::write_bytes(path, {});
+         return true;
+       },
+       [](MemoryFileSystem& m, const std::string& n) { m.files[n] = {}; },
+       false, "taken"},
+      {"data",
+       [](const std::string& path) {
+         make_old_empty(path);
+         tape::write_bytes(path, {1});
+         return true;
+       },
+       [](MemoryFileSystem& m, const std::string& n) { m.files[n] = {1}; },
+       false, "taken"},
+      {"linked",
+       [&](const std::string& path) {
+         make_old_empty(at("outside"));
+         fs::create_hard_link(at("outside"), path);
+         return true;
+       },
+       in_memory([](FileAttributes& a) { a.links = 2; }), false, "taken"},
+      {"symlink",
+       [&](const std::string& path) {
+         fs::create_symlink(at("leftover"), path);
+         return true;
+       },
+       [](MemoryFileSystem& m, const std::string& n) { m.links[n] = 0; }, false,
+       "taken"},
+      {"fifo",
+       [](const std::string& path) {
+         return ::mkfifo(path.c_str(), 0666) == 0;
+       },
+       [](MemoryFileSystem& m, const std::string& n) { m.specials.insert(n); },
+       false, "taken"},
+      {"directory",
+       [](const std::string& path) { return fs::create_directory(path); },
+       [](MemoryFileSystem& m, const std::string& n) {
+         m.directories.insert(n);
+       },
+       false, "taken"},
+      // A leftover by all it shows, but another run writes it.
+      {"held",
+       [&](const std::string& path) {
+         make_old_empty(path);
+         holder = ::open(path.c_str(), O_RDONLY);
+         return ::flock(holder, LOCK_EX) == 0;
+       },
+       [](MemoryFileSystem& m, const std::string& n) {
+         m.add_leftover(n);
+         m.held_files.insert(n);
+       },
+       true, "taken"},
+      {"missing", [](const std::string&) { return true; },
+       [](MemoryFileSystem&, const std::string&) {}, false, "taken"},
+      // Not root: no file of another user's can be made.
+      {"other",
+       [](const std::string& path) {
+         make_old_empty(path);
+         return ::chown(path.c_str(), 65534, 65534) == 0;
+       },
+       in_memory([](FileAttributes& a) { a.owned_by_user = false; }), false,
+       "taken"},
+      {"setuid", with_mode(fs::perms::set_uid),
+       in_memory([](FileAttributes& a) { a.set_user_id = true; }), false,
+       "taken"},
+      {"setgid", with_mode(fs::perms::set_gid),
+       in_memory([](FileAttributes& a) { a.set_group_id = true; }), false,
+       "taken"},
+  };
+  for (const ReuseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryFileSystem memory;
+    c.in_memory(memory, c.name);
+    EXPECT_EQ(may_take_over(memory.find_entry(c.name)), c.leftover);
+    EXPECT_EQ(
+        outcome_text(memory, memory.create_file(c.name, OpenMode::REUSE_EMPTY)),
+        c.reused);
+    if (!c.on_disk(at(c.name))) {
+      continue;
     }
+    EXPECT_EQ(may_take_over(system_platform().find_entry(at(c.name))),
+              c.leftover);
     EXPECT_EQ(outcome_text(system_platform().create_file(
-                  at(name.c_str()), OpenMode::REUSE_EMPTY)),
-              expected)
-        << name;
+                  at(c.name), OpenMode::REUSE_EMPTY)),
+              c.reused);
   }
   ::close(holder);
   for (const char* name : {"symlink", "fifo", "data", "missing"}) {

@@ -3,6 +3,7 @@
 // output is a pipe or a file, UTF-8.
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ constexpr DWORD DISPOSITION_CREATE_NEW = CREATE_NEW;
 } // namespace
 #undef CREATE_NEW
 
+#include "platform/leftover.h"
 #include "platform/platform.h"
 
 namespace vetrik {
@@ -115,10 +117,22 @@ HANDLE open_for_output(const std::string& path, DWORD disposition,
                      FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
 }
 
+// The image is opened for reading only. Without FILE_FLAG_BACKUP_SEMANTICS a
+// directory is refused here.
+Opened open_image(const std::string& path) {
+  const HANDLE handle =
+      CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  return opened(handle);
+}
+
 // Exclusive creation opens nothing that is there; a device name that
 // slipped past the name search would still open the device, so anything
 // but a disk file is refused.
-Opened create_new(const std::string& path) {
+Opened create_new_file(const std::string& path) {
   const HANDLE handle =
       open_for_output(path, DISPOSITION_CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -150,16 +164,49 @@ std::uint64_t run_start() {
   return start;
 }
 
-// A file written this long before the run began, or later, may be another
-// run's output, finished or not; two seconds also cover file systems that
-// keep times to the even second.
-constexpr std::uint64_t RECENT_TICKS = 2ULL * 10000000ULL;
+// Ticks from a change at changed to the start of the run; a stamp however
+// far off saturates rather than overflows.
+std::int64_t age_of(const FILETIME& changed) {
+  const std::uint64_t start = run_start();
+  const std::uint64_t stamp = ticks(changed);
+  if (stamp >= start) {
+    return -static_cast<std::int64_t>(
+        std::min<std::uint64_t>(stamp - start, INT64_MAX));
+  }
+  return static_cast<std::int64_t>(
+      std::min<std::uint64_t>(start - stamp, INT64_MAX));
+}
+
+// What attributes say of an entry's kind. A symbolic link or junction is a
+// link, even one to a directory.
+EntryKind kind_of(DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return EntryKind::LINK;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::DIRECTORY
+                                                      : EntryKind::FILE;
+}
+
+std::uint64_t size_of(DWORD high, DWORD low) {
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+// The open file about describes. Windows has no set-ID bits, and the owner
+// is not looked at.
+EntryInfo described(const BY_HANDLE_FILE_INFORMATION& about) {
+  EntryInfo info;
+  info.kind = kind_of(about.dwFileAttributes);
+  info.size = size_of(about.nFileSizeHigh, about.nFileSizeLow);
+  info.links = about.nNumberOfLinks;
+  info.age = age_of(about.ftLastWriteTime);
+  return info;
+}
 
 // An empty leftover is reused only when nobody else has it open for writing
-// (another run holding it makes the open fail with a sharing violation),
-// and when the open file is a plain disk file of one name, still empty, not
-// written lately. The owner is not looked at.
-Opened reuse_empty(const std::string& path) {
+// (another run holding it makes the open fail with a sharing violation, and
+// the open keeps every other run out), and when the open file is a disk
+// file that may be taken over.
+Opened reuse_empty_file(const std::string& path) {
   const HANDLE handle =
       open_for_output(path, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -172,14 +219,40 @@ Opened reuse_empty(const std::string& path) {
   BY_HANDLE_FILE_INFORMATION about{};
   if (GetFileType(handle) != FILE_TYPE_DISK ||
       GetFileInformationByHandle(handle, &about) == 0 ||
-      (about.dwFileAttributes &
-       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      about.nNumberOfLinks != 1 || about.nFileSizeHigh != 0 ||
-      about.nFileSizeLow != 0 ||
-      ticks(about.ftLastWriteTime) + RECENT_TICKS >= run_start()) {
+      !may_take_over(described(about))) {
     return given_up(handle, OpenOutcome::TAKEN);
   }
   return opened(handle);
+}
+
+// A path of the drive form, C: or C:\ (any first and third character),
+// names a volume, which no directory search finds. Returns whether that
+// volume exists; std::nullopt for any other path.
+std::optional<bool> find_drive(std::string_view path) {
+  std::wstring root = wide(path);
+  if ((root.size() != 2 && root.size() != 3) || root[1] != L':') {
+    return std::nullopt;
+  }
+  if (root.size() == 2) {
+    root += L'\\';
+  }
+  return is_volume_root(root);
+}
+
+// A second look at a path that a directory search did not find: true when
+// it names a directory that a search cannot see. Share roots and the parents
+// of roots are found by their attributes, and failing those by the volume
+// they may name.
+bool find_unlisted_directory(std::string_view path) {
+  if (!path.starts_with("\\\\") && !path.starts_with("..")) {
+    return false;
+  }
+  const std::wstring wide_path = wide(path);
+  const DWORD attributes = GetFileAttributesW(wide_path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+  return is_volume_root(wide_path);
 }
 
 class Win32Platform final : public Platform {
@@ -188,25 +261,6 @@ public:
   Win32Platform() : out_(GetStdHandle(STD_OUTPUT_HANDLE)) {
     DWORD mode = 0;
     console_ = GetConsoleMode(out_, &mode) != 0;
-  }
-
-  Opened create_file(const std::string& path, OpenMode mode) override {
-    switch (mode) {
-    case OpenMode::CREATE_NEW:
-      return create_new(path);
-    case OpenMode::REUSE_EMPTY:
-      return reuse_empty(path);
-    case OpenMode::READ_EXISTING:
-      break;
-    }
-    // Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused here.
-    const HANDLE handle =
-        CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      return {};
-    }
-    return {OpenOutcome::OPENED, reinterpret_cast<Handle>(handle)};
   }
 
   bool read_file(Handle handle, void* destination, std::uint32_t count,
@@ -241,7 +295,13 @@ public:
     return CloseHandle(native(handle)) != 0;
   }
 
-  EntryInfo find_entry(const std::string& path) override {
+  EntryInfo find_entry(std::string_view given) override {
+    // A drive is asked about as it stands, separator and all: C:\ names the
+    // volume's root.
+    if (const std::optional<bool> drive = find_drive(given)) {
+      return {*drive ? EntryKind::DIRECTORY : EntryKind::MISSING};
+    }
+    const std::string_view path = without_final_separators(given, '\\');
     EntryInfo info;
     if (path.empty()) {
       return info;
@@ -257,51 +317,19 @@ public:
     WIN32_FIND_DATAW data{};
     const HANDLE search = FindFirstFileW(wide(path).c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) {
+      // Only a directory counts when a search could not see the entry.
+      if (find_unlisted_directory(path)) {
+        info.kind = EntryKind::DIRECTORY;
+      }
       return info;
     }
     FindClose(search);
-    const DWORD attributes = data.dwFileAttributes;
-    // A symbolic link or junction counts as taken, even one to a directory.
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      info.kind = EntryKind::LINK;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      info.kind = EntryKind::DIRECTORY;
-    } else {
-      info.kind = EntryKind::FILE;
-      // A search tells neither owner nor links: reuse_empty looks again.
-      info.own_single = true;
-    }
-    info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
-                data.nFileSizeLow;
+    // A search tells neither owner nor links: reuse_empty looks again.
+    info.kind = kind_of(data.dwFileAttributes);
+    info.size = size_of(data.nFileSizeHigh, data.nFileSizeLow);
+    info.age = age_of(data.ftLastWriteTime);
     return info;
   }
-
-  std::optional<bool> find_drive(std::string_view path) override {
-    std::wstring root = wide(path);
-    if ((root.size() != 2 && root.size() != 3) || root[1] != L':') {
-      return std::nullopt;
-    }
-    if (root.size() == 2) {
-      root += L'\\';
-    }
-    return is_volume_root(root);
-  }
-
-  bool find_unlisted_directory(std::string_view path) override {
-    // Share roots and the parents of roots are found by their attributes,
-    // and failing those by the volume they may name.
-    if (!path.starts_with("\\\\") && !path.starts_with("..")) {
-      return false;
-    }
-    const std::wstring wide_path = wide(path);
-    const DWORD attributes = GetFileAttributesW(wide_path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-      return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    }
-    return is_volume_root(wide_path);
-  }
-
-  char path_separator() const override { return '\\'; }
 
   bool console_write(std::string_view text) override {
     // A process started without standard output loses its report.
@@ -335,6 +363,17 @@ public:
     if (buffer != nullptr) {
       HeapFree(GetProcessHeap(), 0, buffer);
     }
+  }
+
+protected:
+  Opened open_existing(const std::string& path) override {
+    return open_image(path);
+  }
+  Opened create_new(const std::string& path) override {
+    return create_new_file(path);
+  }
+  Opened reuse_empty(const std::string& path) override {
+    return reuse_empty_file(path);
   }
 
 private:

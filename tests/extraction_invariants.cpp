@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/leftover.h"
+
 namespace vetrik {
 
 namespace {
@@ -213,25 +215,28 @@ bool is_prefix(const Bytes& bytes, const std::uint8_t* of, std::size_t size) {
 
 std::string check_files(const ExtractionRun& run, const TapeModel& model,
                         const std::map<std::string, Report>& reports) {
-  const FakePlatform& fake = run.after;
+  const MemoryFileSystem& fs = run.after;
   const Directory& before = run.before;
-  if (fake.directories != before.directories || fake.links != before.links ||
-      fake.huge_files != before.huge_files ||
-      fake.specials != before.specials) {
+  if (fs.directories != before.directories || fs.links != before.links ||
+      fs.huge_files != before.huge_files || fs.specials != before.specials) {
     return "a directory, link, huge or special file changed";
   }
   for (const auto& [path, bytes] : before.files) {
-    if (fake.files.count(path) == 0) {
+    if (fs.files.count(path) == 0) {
       return "a file that was there is gone: " + path;
     }
   }
-  for (const std::string& path : before.foreign_files) {
-    if (fake.files.at(path) != before.files.at(path) ||
-        reports.count(path) != 0) {
-      return "a file of another owner was written: " + path;
+  for (const auto& [path, bytes] : before.files) {
+    const auto about = before.attributes.find(path);
+    const EntryInfo entry = file_entry(
+        bytes.size(),
+        about != before.attributes.end() ? about->second : FileAttributes{});
+    if (bytes.empty() && !may_take_over(entry) &&
+        (fs.files.at(path) != bytes || reports.count(path) != 0)) {
+      return "an empty file that may not be taken over was written: " + path;
     }
   }
-  for (const auto& [path, bytes] : fake.files) {
+  for (const auto& [path, bytes] : fs.files) {
     if (path == run.image_path) {
       if (bytes != run.image) {
         return "the image changed";
@@ -265,7 +270,7 @@ std::string check_files(const ExtractionRun& run, const TapeModel& model,
     }
   }
   for (const auto& [path, report] : reports) {
-    if (fake.files.count(path) == 0) {
+    if (fs.files.count(path) == 0) {
       return "a file reported as extracted does not exist: " + path;
     }
   }
@@ -274,18 +279,19 @@ std::string check_files(const ExtractionRun& run, const TapeModel& model,
 
 } // namespace
 
-void directory_install(const Directory& directory, FakePlatform& fake) {
+void directory_install(const Directory& directory, MemoryFileSystem& fs) {
   for (const auto& [path, bytes] : directory.files) {
-    fake.files[path] = bytes;
+    fs.files[path] = bytes;
   }
-  fake.directories.insert(directory.directories.begin(),
-                          directory.directories.end());
-  fake.links.insert(directory.links.begin(), directory.links.end());
-  fake.huge_files.insert(directory.huge_files.begin(),
-                         directory.huge_files.end());
-  fake.specials.insert(directory.specials.begin(), directory.specials.end());
-  fake.foreign_files.insert(directory.foreign_files.begin(),
-                            directory.foreign_files.end());
+  fs.directories.insert(directory.directories.begin(),
+                        directory.directories.end());
+  fs.links.insert(directory.links.begin(), directory.links.end());
+  fs.huge_files.insert(directory.huge_files.begin(),
+                       directory.huge_files.end());
+  fs.specials.insert(directory.specials.begin(), directory.specials.end());
+  for (const auto& [path, about] : directory.attributes) {
+    fs.attributes[path] = about;
+  }
 }
 
 namespace {
@@ -403,16 +409,19 @@ private:
 };
 
 // The first rule broken before the console is read: a handle or buffer
-// left over, or a path created that is no plain name.
+// left over, or a path looked up or created that is no plain name. Every
+// name is looked up before it is created, so a create that was made to
+// fail, and never reached the file system, is checked too.
 std::string leftover_violation(const ExtractionRun& run) {
-  const FakePlatform& fake = run.after;
-  if (fake.open_handles() != 0 || fake.live_buffers() != 0) {
+  const MemoryFileSystem& fs = run.after;
+  if (fs.open_handles() != 0 || fs.live_buffers() != 0) {
     return "a handle or a stream buffer was left over";
   }
-  for (const FakeCall& call : fake.calls) {
-    if (call.kind == CallKind::CREATE && call.path != run.image_path &&
-        !plain_name(call.path)) {
-      return "tried to create a path that is not a plain name: " + call.path;
+  for (const LoggedCall& call : fs.calls) {
+    if ((call.kind == CallKind::CREATE || call.kind == CallKind::FIND) &&
+        call.path != run.image_path && !plain_name(call.path)) {
+      return "looked up or tried to create a path that is not a plain name: " +
+             call.path;
     }
   }
   return {};
@@ -424,11 +433,7 @@ std::string extraction_violation(const ExtractionRun& run) {
   if (std::string v = leftover_violation(run); !v.empty()) {
     return v;
   }
-  const auto& calls = run.after.calls;
-  const bool read_failed =
-      std::any_of(calls.begin(), calls.end(), [](const FakeCall& call) {
-        return call.kind == CallKind::READ && call.failed;
-      });
+  const bool read_failed = run.failed_reads > 0;
   std::string text = run.after.console;
   if (text.starts_with("cannot read ") && !text.ends_with("done!")) {
     if (text != "cannot read " + run.image_path || run.status != 1) {

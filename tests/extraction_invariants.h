@@ -1,7 +1,7 @@
-// Rules every run of the tool on a TAP image keeps on the in-memory platform,
-// whatever the image holds and whatever call the platform fails. The fuzzer
-// checks them on every input, the fault-injection tests after every injected
-// failure.
+// Rules every run of the tool on a TAP image keeps on the in-memory file
+// system, whatever the image holds and whatever call the platform fails. The
+// fuzzer checks them on every input, the fault-injection tests after every
+// injected failure.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "platform/fake_platform.h"
+#include "platform/memory_file_system.h"
 #include "tests/tape_builder.h"
 
 namespace vetrik {
@@ -20,22 +20,24 @@ struct Directory {
   std::set<std::string> directories;
   std::map<std::string, std::uint64_t> links;
   std::map<std::string, std::uint64_t> huge_files;
-  std::set<std::string> specials;      // devices, FIFOs, sockets
-  std::set<std::string> foreign_files; // of files: another's, or linked
+  std::set<std::string> specials; // devices, FIFOs, sockets
+  // Of files, where they differ from the defaults: fresh, another's, linked.
+  std::map<std::string, FileAttributes> attributes;
 };
 
-// Puts the entries of directory into fake.
-void directory_install(const Directory& directory, FakePlatform& fake);
+// Puts the entries of directory into fs.
+void directory_install(const Directory& directory, MemoryFileSystem& fs);
 
 struct ExtractionRun {
   const tape::Bytes& image;
-  const std::string& image_path; // the image's name in the fake
+  const std::string& image_path; // the image's name in the file system
   const Directory& before;
-  const FakePlatform& after;
+  const MemoryFileSystem& after;
   int status;
   // A read of the image may have failed: the run may then stop at any pair,
   // with any message, and the file being copied may hold fewer bytes.
   bool reads_may_fail = false;
+  int failed_reads = 0; // reads of the image that the platform made fail
 };
 
 // Checks a finished run against what its image dictates:
@@ -50,9 +52,10 @@ struct ExtractionRun {
 //   before "done!" and no read of the image failed;
 // - a file reported as extracted and not followed by "Write Error" holds
 //   exactly its payload bytes (those present, when the image ends inside it);
-// - every path created is a plain name, every new file was reported, and no
-//   file of at least one byte, directory, link, special file or file of
-//   another owner that was there is touched;
+// - every path looked up or created is a plain name, every new file was
+//   reported, and no file of at least one byte, directory, link, special
+//   file or empty file that may not be taken over that was there is
+//   touched;
 // - no handle or buffer is left over.
 // Returns "" when every rule holds, else a description of the first broken.
 std::string extraction_violation(const ExtractionRun& run);

@@ -13,7 +13,8 @@
 #include "driver/command_line.h"
 #include "driver/extraction.h"
 #include "fileio/file_slot.h"
-#include "platform/fake_platform.h"
+#include "platform/faulty_platform.h"
+#include "platform/memory_file_system.h"
 #include "tests/extraction_invariants.h"
 #include "tests/tape_builder.h"
 #include "tests/tzx_builder.h"
@@ -22,7 +23,7 @@ namespace vetrik {
 namespace {
 
 using tape::Bytes;
-using Fault = std::function<void(FakePlatform&)>;
+using Fault = std::function<void(FaultyPlatform&)>;
 
 const std::string IMAGE = "t.tap";
 const Directory TAKEN = [] {
@@ -35,33 +36,35 @@ struct Outcome {
   int status = -1;
   std::string console;
   std::map<std::string, Bytes> files; // all but the image
-  std::vector<FakeCall> calls;
+  std::vector<LoggedCall> calls;      // those that reached the file system
 };
 
 // Runs the tool on image with fault injected, and checks every rule a run
 // on a TAP image keeps (unless tap_rules is false).
 Outcome run(const Bytes& image, const Fault& fault, bool reads_may_fail = false,
             bool tap_rules = true) {
-  FakePlatform fake;
-  fake.install();
-  directory_install(TAKEN, fake);
-  fake.files[IMAGE] = image;
-  fault(fake);
+  MemoryFileSystem fs;
+  FaultyPlatform faults(fs);
+  faults.install();
+  directory_install(TAKEN, fs);
+  fs.files[IMAGE] = image;
+  fault(faults);
   command_line_set({"vetrik", IMAGE});
   const int status = run_extraction();
   if (tap_rules) {
-    EXPECT_EQ(extraction_violation(
-                  {image, IMAGE, TAKEN, fake, status, reads_may_fail}),
-              "");
+    EXPECT_EQ(
+        extraction_violation({image, IMAGE, TAKEN, fs, status, reads_may_fail,
+                              faults.failures(CallKind::READ)}),
+        "");
   }
-  Outcome outcome{status, fake.console, fake.files, fake.calls};
+  Outcome outcome{status, fs.console, fs.files, fs.calls};
   outcome.files.erase(IMAGE);
   return outcome;
 }
 
-const Fault NO_FAULT = [](FakePlatform&) {};
-const Fault NO_BUFFERS = [](FakePlatform& fake) {
-  fake.allocations_fail = true;
+const Fault NO_FAULT = [](FaultyPlatform&) {};
+const Fault NO_BUFFERS = [](FaultyPlatform& faults) {
+  faults.fail_all(CallKind::ALLOCATE);
 };
 
 // Payloads on both sides of the 4096-byte stream buffer, and a name taken
@@ -82,15 +85,15 @@ const Bytes TAPE = [] {
 
 int count_of(const Outcome& outcome, CallKind kind) {
   int count = 0;
-  for (const FakeCall& call : outcome.calls) {
+  for (const LoggedCall& call : outcome.calls) {
     count += call.kind == kind ? 1 : 0;
   }
   return count;
 }
 
 // The nth call of kind (from 1) in a run.
-FakeCall call_of(const Outcome& outcome, CallKind kind, int n) {
-  for (const FakeCall& call : outcome.calls) {
+LoggedCall call_of(const Outcome& outcome, CallKind kind, int n) {
+  for (const LoggedCall& call : outcome.calls) {
     if (call.kind == kind && --n == 0) {
       return call;
     }
@@ -107,9 +110,9 @@ TEST(FaultInjection, EachLostWriteOrCloseIsReportedAndTheRunGoesOn) {
       const bool carries_bytes = call_of(clean, CallKind::WRITE, n).amount > 0;
       for (bool shorten : {false, true}) {
         SCOPED_TRACE("write " + std::to_string(n) + (shorten ? " short" : ""));
-        const Outcome out = run(TAPE, [&](FakePlatform& fake) {
-          buffers(fake);
-          shorten ? fake.shorten_write(n) : fake.fail(CallKind::WRITE, n);
+        const Outcome out = run(TAPE, [&](FaultyPlatform& faults) {
+          buffers(faults);
+          shorten ? faults.shorten_write(n) : faults.fail(CallKind::WRITE, n);
         });
         EXPECT_EQ(out.status, carries_bytes ? EXIT_INCOMPLETE : EXIT_COMPLETE);
         EXPECT_EQ(out.console.find("Write Error ") != std::string::npos,
@@ -120,9 +123,9 @@ TEST(FaultInjection, EachLostWriteOrCloseIsReportedAndTheRunGoesOn) {
     const int closes = count_of(clean, CallKind::CLOSE);
     for (int n = 1; n <= closes; ++n) {
       SCOPED_TRACE("close " + std::to_string(n));
-      const Outcome out = run(TAPE, [&](FakePlatform& fake) {
-        buffers(fake);
-        fake.fail(CallKind::CLOSE, n);
+      const Outcome out = run(TAPE, [&](FaultyPlatform& faults) {
+        buffers(faults);
+        faults.fail(CallKind::CLOSE, n);
       });
       EXPECT_EQ(out.status, n < closes ? EXIT_INCOMPLETE : EXIT_COMPLETE);
     }
@@ -133,8 +136,9 @@ TEST(FaultInjection, EachFailedCreateLosesOnlyItsOwnFile) {
   const Outcome clean = run(TAPE, NO_FAULT);
   for (int n = 2; n <= count_of(clean, CallKind::CREATE); ++n) {
     SCOPED_TRACE("create " + std::to_string(n));
-    const Outcome out =
-        run(TAPE, [&](FakePlatform& fake) { fake.fail(CallKind::CREATE, n); });
+    const Outcome out = run(TAPE, [&](FaultyPlatform& faults) {
+      faults.fail(CallKind::CREATE, n);
+    });
     EXPECT_EQ(out.status, EXIT_INCOMPLETE);
     EXPECT_EQ(out.files.size(), clean.files.size() - 1);
   }
@@ -157,7 +161,8 @@ TEST(FaultInjection, AFailedReadEndsTheImageWhereItHappened) {
     SCOPED_TRACE("read " + std::to_string(n) + " at " +
                  std::to_string(position));
     const Outcome out = run(
-        TAPE, [&](FakePlatform& fake) { fake.fail(CallKind::READ, n); }, true);
+        TAPE, [&](FaultyPlatform& faults) { faults.fail(CallKind::READ, n); },
+        true);
     const Outcome cut =
         run(Bytes(TAPE.begin(), TAPE.begin() + position), NO_FAULT);
     EXPECT_EQ(out.console, read_error_reported(cut.console));
@@ -171,17 +176,17 @@ TEST(FaultInjection, AFailedReadEndsTheImageWhereItHappened) {
         static_cast<std::size_t>(call_of(clean, CallKind::READ, n).result);
   }
   // Unbuffered, every read is a system call; none may break a rule.
-  const Fault image_unbuffered = [](FakePlatform& fake) {
-    fake.fail(CallKind::ALLOCATE, 1);
+  const Fault image_unbuffered = [](FaultyPlatform& faults) {
+    faults.fail(CallKind::ALLOCATE, 1);
   };
   const Outcome unbuffered = run(TAPE, image_unbuffered);
   for (int n = 1; n <= count_of(unbuffered, CallKind::READ); ++n) {
     SCOPED_TRACE("unbuffered read " + std::to_string(n));
     run(
         TAPE,
-        [&](FakePlatform& fake) {
-          image_unbuffered(fake);
-          fake.fail(CallKind::READ, n);
+        [&](FaultyPlatform& faults) {
+          image_unbuffered(faults);
+          faults.fail(CallKind::READ, n);
         },
         true);
   }
@@ -202,8 +207,8 @@ TEST(FaultInjection, AFailedReadEndsATzxImageWhereItHappened) {
       TAPE,
       {TzxData::STANDARD, TzxData::TURBO, TzxData::PURE, TzxData::GENERALIZED},
       between);
-  const Fault image_unbuffered = [](FakePlatform& fake) {
-    fake.fail(CallKind::ALLOCATE, 1);
+  const Fault image_unbuffered = [](FaultyPlatform& faults) {
+    faults.fail(CallKind::ALLOCATE, 1);
   };
   for (const Fault& buffers : {NO_FAULT, image_unbuffered}) {
     const Outcome clean = run(tzx, buffers, false, false);
@@ -214,9 +219,9 @@ TEST(FaultInjection, AFailedReadEndsATzxImageWhereItHappened) {
                    std::to_string(position));
       const Outcome out = run(
           tzx,
-          [&](FakePlatform& fake) {
-            buffers(fake);
-            fake.fail(CallKind::READ, n);
+          [&](FaultyPlatform& faults) {
+            buffers(faults);
+            faults.fail(CallKind::READ, n);
           },
           true, false);
       const Outcome cut = run(tape::cut(tzx, position), buffers, false, false);
@@ -235,7 +240,8 @@ TEST(FaultInjection, EachLostPieceOfTheReportFailsTheRunAndLosesNoFile) {
   for (int n = 1; n <= count_of(clean, CallKind::CONSOLE); ++n) {
     SCOPED_TRACE("console write " + std::to_string(n));
     const Outcome out = run(
-        TAPE, [&](FakePlatform& fake) { fake.fail(CallKind::CONSOLE, n); },
+        TAPE,
+        [&](FaultyPlatform& faults) { faults.fail(CallKind::CONSOLE, n); },
         false, false);
     EXPECT_EQ(out.status, 1);
     EXPECT_EQ(out.files, clean.files);
@@ -246,8 +252,9 @@ TEST(FaultInjection, AMissingStreamBufferChangesNothing) {
   const Outcome clean = run(TAPE, NO_FAULT);
   for (int n = 1; n <= count_of(clean, CallKind::ALLOCATE); ++n) {
     SCOPED_TRACE("buffer " + std::to_string(n));
-    const Outcome out = run(
-        TAPE, [&](FakePlatform& fake) { fake.fail(CallKind::ALLOCATE, n); });
+    const Outcome out = run(TAPE, [&](FaultyPlatform& faults) {
+      faults.fail(CallKind::ALLOCATE, n);
+    });
     EXPECT_EQ(out.console, clean.console);
     EXPECT_EQ(out.status, clean.status);
     EXPECT_EQ(out.files, clean.files);
