@@ -1,6 +1,7 @@
 // Choosing among the channels' blocks.
 #include "signal/block_chooser.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,16 @@ namespace {
 
 bool checks(const DecodedBlock& block) {
   return xor_checksum(block.bytes) == 0;
+}
+
+// Whether voter, a candidate that checks, stands for candidate's bytes: it
+// holds them, or their start, as a listener that lost the block early does
+// (the first bytes of a header, flag and type 0, check by themselves).
+bool votes_for(const DecodedBlock& voter, const DecodedBlock& candidate) {
+  const std::vector<std::uint8_t>& v = voter.bytes;
+  const std::vector<std::uint8_t>& c = candidate.bytes;
+  return checks(voter) && v.size() <= c.size() &&
+         std::equal(v.begin(), v.end(), c.begin());
 }
 
 // Bytes of the other candidates, whether they check or not, that agree with
@@ -44,7 +55,7 @@ std::size_t most_supported(const std::vector<DecodedBlock>& candidates,
     }
     std::size_t same = 0;
     for (const DecodedBlock& other : candidates) {
-      same += checks(other) && other.bytes == candidates[i].bytes ? 1 : 0;
+      same += votes_for(other, candidates[i]) ? 1 : 0;
     }
     if (same != votes) {
       continue;
@@ -79,7 +90,7 @@ DecodedBlock choose(std::vector<DecodedBlock>& candidates) {
     }
     std::size_t votes = 0;
     for (const DecodedBlock& other : candidates) {
-      votes += checks(other) && other.bytes == candidates[i].bytes ? 1 : 0;
+      votes += votes_for(other, candidates[i]) ? 1 : 0;
     }
     if (votes > best_votes) {
       best = i;
