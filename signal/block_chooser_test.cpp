@@ -57,5 +57,53 @@ TEST(BlockChooser, StopsWaitingWhenBlocksPileUpAndDropsWhatComesLate) {
   EXPECT_EQ(popped(chooser).size(), CHOOSER_MOST_WAITING);
 }
 
+// Candidates for one block, all overlapping; what the chooser gives.
+TEST(BlockChooser, TakesTheBytesMostCandidatesThatCheckAgreeOn) {
+  const Bytes a = {0xFF, 0x10, 0x20, 0xCF};         // checks
+  const Bytes b = {0xFF, 0x30, 0x00, 0xCF};         // checks, other bytes
+  const Bytes near_a = {0xFF, 0x10, 0x20, 0x00};    // fails, like a
+  const Bytes header = {0x00, 0x00, 0x41, 0x41, 0}; // checks
+  const Bytes start = {0x00, 0x00};                 // its start, checks
+  const Bytes short_fail = {0xFF, 0x01};
+  const Bytes long_fail = {0xFF, 0x01, 0x02};
+  struct Case {
+    const char* name;
+    std::vector<Bytes> candidates;
+    Bytes chosen; // empty: the block must fail its check
+  };
+  const Case cases[] = {
+      {"two against one", {b, a, a}, a},
+      {"a lost listener's start counts for the block",
+       {start, start, header},
+       header},
+      {"an even vote goes to the bytes the others agree with",
+       {b, a, near_a},
+       a},
+      {"an even vote nothing breaks fails", {a, b}, {}},
+      {"with none that checks, the longest",
+       {short_fail, long_fail},
+       long_fail},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BlockChooser chooser(c.candidates.size());
+    for (std::size_t i = 0; i < c.candidates.size(); ++i) {
+      chooser.add(i, block(100 + static_cast<double>(i), 200, c.candidates[i]));
+    }
+    chooser.finish();
+    const std::vector<Bytes> got = popped(chooser);
+    ASSERT_EQ(got.size(), 1U);
+    if (c.chosen.empty()) {
+      std::uint8_t sum = 0;
+      for (std::uint8_t byte : got[0]) {
+        sum ^= byte;
+      }
+      EXPECT_NE(sum, 0);
+    } else {
+      EXPECT_EQ(got[0], c.chosen);
+    }
+  }
+}
+
 } // namespace
 } // namespace vetrik

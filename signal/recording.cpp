@@ -9,6 +9,7 @@
 #include "signal/csw_reader.h"
 #include "signal/edge_finder.h"
 #include "signal/pulse_decoder.h"
+#include "signal/shape_listener.h"
 #include "signal/wav_reader.h"
 
 namespace vetrik {
@@ -38,12 +39,23 @@ struct RecordingReader::WavSource final : Source {
     problem = reader.open();
     ended = problem.kind != SignalProblemKind::NONE;
     if (!ended) {
+      const double rate = reader.format().rate;
       for (std::size_t c = 0; c < reader.read_channels(); ++c) {
-        channels.push_back({EdgeFinder(reader.format().rate), {}});
+        channels.push_back({EdgeFinder(rate), {}});
       }
-      chooser = BlockChooser(channels.size());
+      // The shapes are listened to as well on a mono or stereo recording,
+      // so that a block has at most 6 candidates.
+      if (channels.size() <= SHAPE_CHANNELS_MOST) {
+        for (std::size_t c = 0; c < channels.size(); ++c) {
+          shapes.emplace_back(rate);
+        }
+      }
+      chooser = BlockChooser(channels.size() +
+                             shapes.size() * ShapeListener::DECODERS);
     }
   }
+
+  static constexpr std::size_t SHAPE_CHANNELS_MOST = 2;
 
   struct Channel {
     EdgeFinder edges;
@@ -81,6 +93,23 @@ struct RecordingReader::WavSource final : Source {
       }
       chooser.progress(c, heard_until(channel));
     }
+    for (std::size_t c = 0; c < shapes.size(); ++c) {
+      if (frames > 0) {
+        shapes[c].push(samples[c]);
+      } else {
+        shapes[c].finish();
+      }
+      for (std::size_t d = 0; d < ShapeListener::DECODERS; ++d) {
+        ShapeDecoder& decoder = shapes[c].decoder(d);
+        const std::size_t listener =
+            channels.size() + c * ShapeListener::DECODERS + d;
+        DecodedBlock block;
+        while (decoder.pop(block)) {
+          chooser.add(listener, std::move(block));
+        }
+        chooser.progress(listener, decoder.heard_until());
+      }
+    }
     if (frames == 0) {
       chooser.finish();
       ended = true;
@@ -89,6 +118,7 @@ struct RecordingReader::WavSource final : Source {
 
   WavReader reader;
   std::vector<Channel> channels;
+  std::vector<ShapeListener> shapes;
   std::vector<std::vector<float>> samples;
   std::vector<double> half_waves;
 };

@@ -65,6 +65,16 @@ struct Transfer {
   double dc = 0;
   double clip_at = 0;
   bool inverted = false;
+  // On the tape, with its hiss: rumble (brown noise at this SNR), mains hum
+  // (with its harmonics, at this level over the signal), dropouts of this
+  // depth for this long once a second, and clicks this many times the
+  // signal's height twice a second.
+  double rumble_db = 0; // none when 0
+  double hum_db = 0;    // none when 0
+  double hum_hz = 50;
+  double dropout_db = 0; // none when 0
+  double dropout_seconds = 0.08;
+  double click_height = 0; // none when 0
 };
 
 Samples transferred(const Transfer& t) {
@@ -80,6 +90,19 @@ Samples transferred(const Transfer& t) {
   }
   if (t.snr_db != 0) {
     recording::add_noise(s, 1, t.snr_db, 7);
+  }
+  if (t.rumble_db != 0) {
+    recording::add_coloured_noise(s, sound_rate, 1, t.rumble_db, 2, 8);
+  }
+  if (t.dropout_db != 0) {
+    recording::add_dropouts(s, sound_rate, t.dropout_db, t.dropout_seconds, 1,
+                            9);
+  }
+  if (t.hum_db != 0) {
+    recording::add_hum(s, sound_rate, 1, t.hum_db, t.hum_hz, 10);
+  }
+  if (t.click_height != 0) {
+    recording::add_clicks(s, sound_rate, 1, t.click_height, 2, 11);
   }
   if (t.high_pass_hz > 0) {
     recording::high_pass(s, sound_rate, t.high_pass_hz);
@@ -183,7 +206,19 @@ INSTANTIATE_TEST_SUITE_P(
                  .high_pass_hz = 100,
                  .level_db = -30,
                  .dc = 0.02,
-                 .inverted = true}),
+                 .inverted = true},
+        // What only the wave's shape reads: hiss louder than edges stand,
+        // hum and rumble under the signal (recorded low enough not to
+        // clip), dropouts, clicks.
+        Transfer{.name = "HeavyHiss", .snr_db = 4},
+        Transfer{.name = "Hum50HzAbove", .level_db = -18, .hum_db = 12},
+        Transfer{.name = "Hum60HzAbove",
+                 .level_db = -18,
+                 .hum_db = 12,
+                 .hum_hz = 60},
+        Transfer{.name = "Rumble", .level_db = -12, .rumble_db = 0},
+        Transfer{.name = "DeepDropouts", .snr_db = 30, .dropout_db = 40},
+        Transfer{.name = "Clicks", .click_height = 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One file: a header and 100 bytes of data.

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstring>
+#include <iterator>
 #include <numbers>
 #include <random>
 #include <zlib.h>
@@ -45,6 +47,57 @@ void for_each_recorded(const Signal& signal, const Speed& speed, F f) {
          speed.flutter * std::sin(two_pi * speed.flutter_hz * at));
     f(p.level, p.t_states / T_PER_SECOND / s);
     at += p.t_states / T_PER_SECOND;
+  }
+}
+
+// n normal values from seed, by Box-Muller: two from two uniform ones.
+std::vector<double> gaussian(std::size_t n, std::uint32_t seed) {
+  std::vector<double> out(n);
+  std::mt19937 random(seed);
+  const auto uniform = [&] { return (random() + 0.5) / 4294967296.0; };
+  for (std::size_t i = 0; i < n; i += 2) {
+    const double r = std::sqrt(-2 * std::log(uniform()));
+    const double angle = 2 * std::numbers::pi * uniform();
+    out[i] = r * std::cos(angle);
+    if (i + 1 < n) {
+      out[i + 1] = r * std::sin(angle);
+    }
+  }
+  return out;
+}
+
+// The inverse discrete Fourier transform, unscaled, of a power-of-two
+// number of values, in place: x[j] = sum of X[k] e^(2 pi i jk / n).
+void inverse_fft(std::vector<std::complex<double>>& x) {
+  const std::size_t n = x.size();
+  for (std::size_t i = 1, j = 0; i < n; ++i) {
+    std::size_t bit = n >> 1;
+    for (; (j & bit) != 0; bit >>= 1) {
+      j ^= bit;
+    }
+    j ^= bit;
+    if (i < j) {
+      std::swap(x[i], x[j]);
+    }
+  }
+  std::vector<std::complex<double>> twiddle(n / 2);
+  for (std::size_t k = 0; k < n / 2; ++k) {
+    twiddle[k] = std::polar(1.0, 2 * std::numbers::pi * static_cast<double>(k) /
+                                     static_cast<double>(n));
+  }
+  for (std::size_t half = 1; half < n; half *= 2) {
+    const std::size_t stride = n / (2 * half);
+    for (std::size_t start = 0; start < n; start += 2 * half) {
+      for (std::size_t k = 0; k < half; ++k) {
+        // By hand: the library's product checks for infinities.
+        const std::complex<double> w = twiddle[k * stride];
+        const std::complex<double> y = x[start + k + half];
+        const std::complex<double> t(w.real() * y.real() - w.imag() * y.imag(),
+                                     w.real() * y.imag() + w.imag() * y.real());
+        x[start + k + half] = x[start + k] - t;
+        x[start + k] += t;
+      }
+    }
   }
 }
 
@@ -172,15 +225,97 @@ Samples render(const Signal& signal, double rate, const Speed& speed) {
 void add_noise(Samples& samples, double amplitude, double snr_db,
                std::uint32_t seed) {
   const double sigma = amplitude / std::pow(10.0, snr_db / 20);
+  const std::vector<double> noise = gaussian(samples.size(), seed);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] += static_cast<float>(sigma * noise[i]);
+  }
+}
+
+void add_coloured_noise(Samples& samples, double rate, double amplitude,
+                        double snr_db, double exponent, std::uint32_t seed) {
+  if (samples.empty()) {
+    return;
+  }
+  std::size_t n = 2;
+  while (n < samples.size()) {
+    n *= 2;
+  }
+  // The spectrum: bins of random Gaussian values, shaped, with the symmetry
+  // of a real signal; its inverse transform is the noise.
+  const std::vector<double> normal = gaussian(n, seed);
+  std::vector<std::complex<double>> spectrum(n);
+  for (std::size_t k = 1; k < n / 2; ++k) {
+    const double hz = static_cast<double>(k) * rate / static_cast<double>(n);
+    const double gain = std::pow(std::max(hz, NOISE_CORNER_HZ), -exponent / 2);
+    spectrum[k] = gain * std::complex<double>(normal[2 * k], normal[2 * k + 1]);
+    spectrum[n - k] = std::conj(spectrum[k]);
+  }
+  spectrum[0] = std::pow(NOISE_CORNER_HZ, -exponent / 2) * normal[0];
+  spectrum[n / 2] = std::pow(rate / 2, -exponent / 2) * normal[1];
+  inverse_fft(spectrum);
+  double power = 0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    power += spectrum[i].real() * spectrum[i].real();
+  }
+  const double rms = std::sqrt(power / static_cast<double>(samples.size()));
+  const double gain = amplitude / std::pow(10.0, snr_db / 20) / rms;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] += static_cast<float>(gain * spectrum[i].real());
+  }
+}
+
+void add_hum(Samples& samples, double rate, double amplitude, double level_db,
+             double mains_hz, std::uint32_t seed) {
+  // Sines of distinct frequencies: the powers (a^2 / 2 each) add up.
+  double power = 0;
+  for (double a : HUM_AMPLITUDES) {
+    power += a * a / 2;
+  }
+  const double gain =
+      amplitude * std::pow(10.0, level_db / 20) / std::sqrt(power);
   std::mt19937 random(seed);
-  const auto uniform = [&] { return (random() + 0.5) / 4294967296.0; };
-  for (std::size_t i = 0; i < samples.size(); i += 2) {
-    // Box-Muller: two normal values from two uniform ones.
-    const double r = std::sqrt(-2 * std::log(uniform()));
-    const double angle = 2 * std::numbers::pi * uniform();
-    samples[i] += static_cast<float>(sigma * r * std::cos(angle));
-    if (i + 1 < samples.size()) {
-      samples[i + 1] += static_cast<float>(sigma * r * std::sin(angle));
+  const double two_pi = 2 * std::numbers::pi;
+  for (std::size_t h = 0; h < std::size(HUM_HARMONICS); ++h) {
+    const double phase = two_pi * (random() + 0.5) / 4294967296.0;
+    const double step = two_pi * mains_hz * HUM_HARMONICS[h] / rate;
+    const double a = gain * HUM_AMPLITUDES[h];
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      samples[i] += static_cast<float>(
+          a * std::sin(phase + step * static_cast<double>(i)));
+    }
+  }
+}
+
+void add_dropouts(Samples& samples, double rate, double depth_db,
+                  double seconds, double per_second, std::uint32_t seed) {
+  const auto gain = static_cast<float>(std::pow(10.0, -depth_db / 20));
+  const double interval = rate / per_second; // in samples
+  const auto length = static_cast<std::size_t>(std::llround(seconds * rate));
+  std::mt19937 random(seed);
+  for (double start = 0; start < static_cast<double>(samples.size());
+       start += interval) {
+    const double at = start + interval * (random() + 0.5) / 4294967296.0;
+    const auto from = static_cast<std::size_t>(at);
+    for (std::size_t i = from; i < samples.size() && i < from + length; ++i) {
+      samples[i] *= gain;
+    }
+  }
+}
+
+void add_clicks(Samples& samples, double rate, double amplitude, double height,
+                double per_second, std::uint32_t seed) {
+  const double interval = rate / per_second; // in samples
+  std::mt19937 random(seed);
+  for (double start = 0; start < static_cast<double>(samples.size());
+       start += interval) {
+    const double at = start + interval * (random() + 0.5) / 4294967296.0;
+    const double sign = (random() & 1) != 0 ? 1 : -1;
+    const auto from = static_cast<std::size_t>(at);
+    for (std::size_t j = 0; j < std::size(CLICK_SHAPE); ++j) {
+      if (from + j < samples.size()) {
+        samples[from + j] +=
+            static_cast<float>(sign * height * amplitude * CLICK_SHAPE[j]);
+      }
     }
   }
 }

@@ -57,10 +57,44 @@ double duration(const Signal& signal, const Speed& speed = {});
 // over its time, so the last sample holds the end of the last half-wave.
 Samples render(const Signal& signal, double rate, const Speed& speed = {});
 
-// Damage, in place. Noise is Gaussian with the given ratio of a full-swing
-// square wave's power (amplitude squared) to the noise power.
+// Damage, in place, each seeded. A signal-to-noise ratio is always
+// 20 log10(amplitude / noise RMS), amplitude that of the square wave and the
+// noise taken over the whole band, 0 to half the rate.
+
+// White Gaussian noise.
 void add_noise(Samples& samples, double amplitude, double snr_db,
                std::uint32_t seed);
+
+// Gaussian noise whose power density goes as 1 / f^exponent above
+// NOISE_CORNER_HZ and stays at its value there below it, down to 0 Hz:
+// exponent 1 is pink noise (equal power in each octave), 2 brown (a rumble,
+// half the power in each octave up). Made for the whole length at once, its
+// RMS over the samples is exactly the one snr_db asks for.
+inline constexpr double NOISE_CORNER_HZ = 20;
+void add_coloured_noise(Samples& samples, double rate, double amplitude,
+                        double snr_db, double exponent, std::uint32_t seed);
+
+// Mains hum at mains_hz: sines at the harmonics HUM_HARMONICS with the
+// relative amplitudes HUM_AMPLITUDES and seeded phases, scaled to an RMS of
+// level_db relative to amplitude (20 log10(hum RMS / amplitude)).
+inline constexpr int HUM_HARMONICS[] = {1, 2, 3, 5, 7};
+inline constexpr double HUM_AMPLITUDES[] = {1, 0.5, 0.3, 0.2, 0.1};
+void add_hum(Samples& samples, double rate, double amplitude, double level_db,
+             double mains_hz, std::uint32_t seed);
+
+// Dropouts: in each interval of 1 / per_second seconds, from the start, the
+// level falls by depth_db for seconds, from a point drawn evenly within the
+// interval; the fall and the rise are sudden. Noise added later stays.
+void add_dropouts(Samples& samples, double rate, double depth_db,
+                  double seconds, double per_second, std::uint32_t seed);
+
+// Clicks: in each interval of 1 / per_second seconds, from the start, one
+// click at a sample drawn evenly within the interval, of random sign, adding
+// CLICK_SHAPE times height times amplitude to the samples from there on.
+inline constexpr double CLICK_SHAPE[] = {0.5, 1, 0.5};
+void add_clicks(Samples& samples, double rate, double amplitude, double height,
+                double per_second, std::uint32_t seed);
+
 void low_pass(Samples& samples, double rate, double hz);  // 4th order
 void high_pass(Samples& samples, double rate, double hz); // AC coupling
 void scale(Samples& samples, double db);

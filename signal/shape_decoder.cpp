@@ -1,0 +1,436 @@
+// Blocks by wave shape. All times inside are sample positions (sample i
+// covers [i, i + 1)), the signal between them is integrated from running
+// sums, and every shape is judged by the sign of such integrals, so the
+// signal's level matters nowhere but in the clock's corrections.
+#include "signal/shape_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "bytes/tap_block.h"
+
+namespace vetrik {
+
+namespace {
+
+// Samples are taken in pieces of at most PIECE_MOST, and the ones kept
+// reach this far behind a piece: past the sync search's reach behind the end
+// of the tone and the bits' look ahead, at any rate.
+inline constexpr std::size_t PIECE_MOST = SHAPE_PIECE_MOST;
+inline constexpr double KEPT_SECONDS = 0.1;
+// A tone is steady from this many fitting half-waves on; an established
+// tone's half-waves fit within this share of its period.
+inline constexpr int STEADY_HALF_WAVES = 6;
+inline constexpr double ESTABLISHED_TOLERANCE = 0.12;
+inline constexpr double STARTING_TOLERANCE = 0.2;
+inline constexpr int BREAK_MISFITS = 3;
+// Longer than this, a half-wave is a break in a tone, not a glitch.
+inline constexpr double GLITCH_LONGEST = 1.5;
+// The sync is looked for this far behind the tone's last steady edge, and
+// at most this far behind the edge that broke it (in pilot half-waves).
+inline constexpr double SEARCH_BEHIND = 2;
+inline constexpr double SEARCH_MOST = 60;
+// Pilot half-waves that the tone's shape is fitted over, each side.
+inline constexpr int TONE_FIT = 8;
+// A sync fits with its whole 1.04 pilot periods, a tone going on with 0.36.
+inline constexpr double SYNC_LEAST = 0.5;
+// After a sync, the tone's shape fits the data at most this much (in pilot
+// periods, of the 8 a tone going on gives).
+inline constexpr double TONE_AFTER_MOST = 5;
+inline constexpr double TONE_GOES_ON = 4;
+// The sync's tone must have at least this share of the best fit found.
+inline constexpr double TONE_LEAST = 0.7;
+// Bits judged after a sync to place it.
+inline constexpr int FIRST_BITS = 8;
+// The clock: how much of each edge's offset moves the bit, and the length
+// of a half-bit.
+inline constexpr double PHASE_GAIN = 0.15;
+inline constexpr double RATE_GAIN = 0.01;
+// How fast the level follows the bits.
+inline constexpr double LEVEL_AVERAGING = 8;
+// A byte ends the block unless this many of its bits have their shape.
+inline constexpr int PLAIN_BITS_LEAST = 7;
+// The block ends at the last byte of these whose checksum holds.
+inline constexpr std::size_t END_CANDIDATES = 3;
+// Where the bits stop but a signal this strong (of the tone's level, in
+// stretches of a half-bit) goes on, the clock has lost the bits: what was
+// read is no block.
+inline constexpr double LOST_LEVEL = 0.5;
+inline constexpr int LOST_STRETCHES = 8;
+
+} // namespace
+
+ShapeDecoder::ShapeDecoder(double rate, bool level_free)
+    : t_per_sample_(T_STATES_PER_SECOND / rate), level_free_(level_free) {
+  std::int64_t ring = 1;
+  while (static_cast<double>(ring) < PIECE_MOST + KEPT_SECONDS * rate) {
+    ring *= 2;
+  }
+  sums_.assign(static_cast<std::size_t>(ring), 0.0);
+  mask_ = ring - 1;
+  step_ = 0.25 * std::max(1.0, rate / 44100);
+}
+
+double ShapeDecoder::sum_to(double at) const {
+  // Positions before what is kept never come up; clamp them all the same.
+  at = std::clamp(
+      at, static_cast<double>(std::max<std::int64_t>(0, count_ - mask_)),
+      static_cast<double>(count_));
+  const auto i = static_cast<std::int64_t>(at);
+  const double base = sums_[static_cast<std::size_t>(i & mask_)];
+  if (i >= count_) {
+    return base;
+  }
+  const double next = sums_[static_cast<std::size_t>((i + 1) & mask_)];
+  return base + (at - static_cast<double>(i)) * (next - base);
+}
+
+double ShapeDecoder::integral(double from, double to) const {
+  return sum_to(to) - sum_to(from);
+}
+
+void ShapeDecoder::push(std::span<const float> samples,
+                        std::span<const double> half_waves) {
+  // More than a piece at once would push what the edges need out of the
+  // ring: take only the last PIECE_MOST (a caller breaking the contract
+  // loses blocks, never memory safety).
+  if (samples.size() > PIECE_MOST) {
+    samples = samples.last(PIECE_MOST);
+    half_waves = {};
+  }
+  // Locals: the compiler cannot tell that writing sums_ leaves them alone.
+  double total = total_;
+  std::int64_t count = count_;
+  double* sums = sums_.data();
+  const std::int64_t mask = mask_;
+  for (const float x : samples) {
+    total += x;
+    ++count;
+    sums[count & mask] = total;
+  }
+  total_ = total;
+  count_ = count;
+  for (const double h : half_waves) {
+    on_half_wave(h);
+  }
+  if (state_ == State::SYNC) {
+    find_sync();
+  }
+  if (state_ == State::BITS) {
+    read_bits();
+  }
+}
+
+void ShapeDecoder::finish() {
+  if (state_ == State::SYNC) {
+    finishing_ = true;
+    find_sync();
+  }
+  if (state_ == State::BITS) {
+    // The last bits are judged on what there is: past the end is silence.
+    finishing_ = true;
+    read_bits();
+  }
+  if (state_ == State::BITS) {
+    end_block();
+  }
+  finishing_ = false;
+  state_ = State::TONE;
+  run_ = 0;
+}
+
+bool ShapeDecoder::pop(DecodedBlock& block) {
+  if (done_.empty()) {
+    return false;
+  }
+  block = std::move(done_.front());
+  done_.pop_front();
+  return true;
+}
+
+double ShapeDecoder::heard_until() const {
+  if (state_ != State::TONE || run_ > 0) {
+    return tone_start_;
+  }
+  return edge_;
+}
+
+// Follows the tone by its edges; where an established tone breaks, the sync
+// is looked for.
+void ShapeDecoder::on_half_wave(double h) {
+  const double start = edge_;
+  edge_ += h;
+  const double here = edge_ / t_per_sample_;
+  if (state_ != State::TONE || here < quiet_until_) {
+    return;
+  }
+  if (run_ >= PILOT_MIN_HALF_WAVES) {
+    // An established tone survives a glitch or two.
+    if (std::fabs(h - period_) <= ESTABLISHED_TOLERANCE * period_) {
+      period_ += (h - period_) / 16;
+      misfits_ = 0;
+      if (steady_++ == 0) {
+        steady_start_ = start / t_per_sample_;
+      }
+      if (steady_ >= STEADY_HALF_WAVES) {
+        last_fit_ = here;
+        steady_period_ = (here - steady_start_) * t_per_sample_ / steady_;
+      }
+      return;
+    }
+    steady_ = 0;
+    if (++misfits_ < BREAK_MISFITS) {
+      return;
+    }
+    const double p = steady_period_ / t_per_sample_;
+    sync_from_ =
+        std::max(last_fit_ - SEARCH_BEHIND * p, here - SEARCH_MOST * p);
+    sync_to_ = here + p;
+    misfits_ = 0;
+    state_ = State::SYNC;
+    return;
+  }
+  const bool candidate = h >= PILOT_SHORTEST && h <= PILOT_LONGEST;
+  const bool fits =
+      candidate &&
+      (run_ == 0 || std::fabs(h - period_) <= STARTING_TOLERANCE * period_);
+  if (!fits && run_ > 0 && h < GLITCH_LONGEST * period_ &&
+      ++misfits_ < BREAK_MISFITS) {
+    return; // a glitch in a tone being found
+  }
+  misfits_ = 0;
+  if (!fits) {
+    run_ = 0;
+  }
+  if (!candidate) {
+    return;
+  }
+  if (run_ == 0) {
+    period_ = h;
+    tone_start_ = start;
+    steady_ = 0;
+    steady_period_ = h;
+    last_fit_ = here;
+  } else {
+    period_ += (h - period_) / 16;
+  }
+  ++run_;
+}
+
+ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s) const {
+  const double p = steady_period_ / t_per_sample_;
+  const double unit = p / PILOT_HALF_WAVE; // samples a T-state
+  const double s1 = SYNC1_HALF_WAVE * unit, s2 = SYNC2_HALF_WAVE * unit;
+  const double z = ZERO_HALF_WAVE * unit;
+  SyncFit fit;
+  // The tone before s: its last half-wave has the level opposite the sync's
+  // first.
+  double sign = -1;
+  for (int k = 1; k <= TONE_FIT; ++k) {
+    fit.tone += sign * integral(s - k * p, s - (k - 1) * p);
+    sign = -sign;
+  }
+  const double d = s + s1 + s2;
+  fit.sync = integral(s, s + s1) - integral(s + s1, d) + integral(d, d + z);
+  fit.sign = fit.tone + fit.sync >= 0 ? 1 : -1;
+  fit.tone *= fit.sign;
+  fit.sync *= fit.sign;
+  sign = fit.sign;
+  for (int k = 0; k < TONE_FIT; ++k) {
+    fit.after += sign * integral(s + k * p, s + (k + 1) * p);
+    sign = -sign;
+  }
+  // The first bits fit too: each rises and falls where a bit does.
+  double bits = 0;
+  double at = d;
+  for (int k = 0; k < FIRST_BITS; ++k) {
+    const Bit bit = judge(at, z, fit.sign);
+    bits += std::min(bit.swing, bit.next) * z;
+    at += (bit.one ? 4 : 2) * z;
+  }
+  fit.score = fit.tone + fit.sync + bits;
+  return fit;
+}
+
+// Looks for the sync where the tone broke, once the samples after it are in.
+void ShapeDecoder::find_sync() {
+  const double p = steady_period_ / t_per_sample_;
+  if (!finishing_ &&
+      static_cast<double>(count_) < sync_to_ + (TONE_FIT + 2) * p + 4) {
+    return;
+  }
+  SyncFit best;
+  double best_at = -1;
+  double tone_most = 0;
+  double goes_on = 0;
+  for (double s = sync_from_; s <= sync_to_; s += step_) {
+    const SyncFit fit = fit_sync(s);
+    tone_most = std::max(tone_most, std::fabs(fit.tone));
+    goes_on = std::max(goes_on, fit.after);
+    // After a sync the tone is gone: its shape fits no better than chance.
+    if (fit.after > TONE_AFTER_MOST * fit.tone / TONE_FIT) {
+      continue;
+    }
+    if (best_at < 0 || fit.score > best.score) {
+      best = fit;
+      best_at = s;
+    }
+  }
+  const double level = tone_most / (TONE_FIT * p);
+  if (best_at < 0 || best.tone < TONE_LEAST * tone_most ||
+      best.sync < SYNC_LEAST * p * level) {
+    // A glitch in a tone that goes on keeps the tone; otherwise it is gone.
+    state_ = State::TONE;
+    if (goes_on < TONE_GOES_ON * p * level) {
+      run_ = 0;
+    }
+    last_fit_ = sync_to_;
+    return;
+  }
+  const double unit = p / PILOT_HALF_WAVE;
+  state_ = State::BITS;
+  sign_ = best.sign;
+  at_ = best_at + (SYNC1_HALF_WAVE + SYNC2_HALF_WAVE) * unit;
+  half_ = ZERO_HALF_WAVE * unit;
+  level_ = best.tone / (TONE_FIT * p);
+  tone_level_ = level_;
+  bytes_.clear();
+  check_.clear();
+  byte_ = 0;
+  bits_ = 0;
+  plain_bits_ = 0;
+  cut_ = false;
+  run_ = 0;
+}
+
+ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign) const {
+  const auto part = [&](double k) {
+    return sign * integral(at + k * h, at + (k + 1) * h);
+  };
+  const double i1 = part(0), i2 = part(1), i3 = part(2);
+  Bit bit;
+  // A 0 falls in its second 855 T-states and rises in its third; a 1 stays
+  // up in the second and falls in the third.
+  bit.one = i2 > i3;
+  bit.first = i1 / h;
+  // The bit's first half against its second, and its second against the
+  // next bit's first: both rise where a bit is, whatever the level under
+  // it, while a level that only drifts fails one of them.
+  if (bit.one) {
+    const double i4 = part(3), i5 = part(4);
+    bit.swing = (i1 + i2 - i3 - i4) / (4 * h);
+    bit.next = (2 * i5 - i3 - i4) / (4 * h);
+  } else {
+    bit.swing = (i1 - i2) / (2 * h);
+    bit.next = (i3 - i2) / (2 * h);
+  }
+  return bit;
+}
+
+// Judges each bit whose samples are all in.
+void ShapeDecoder::read_bits() {
+  while (state_ == State::BITS &&
+         (at_ + 6 * half_ + 4 < static_cast<double>(count_) ||
+          (finishing_ && at_ < static_cast<double>(count_)))) {
+    const Bit bit = judge(at_, half_, sign_);
+    plain_bits_ += bit.swing > 0 && bit.next > 0 ? 1 : 0;
+    const double strength = level_free_ ? bit.swing : bit.first;
+    if (strength > 0) {
+      level_ += (strength - level_) / LEVEL_AVERAGING;
+    }
+    follow_edges(bit.one, std::max(level_, strength));
+    if (!add_bit(bit.one)) {
+      return;
+    }
+  }
+}
+
+// Moves the clock to the bit after this one, by where the bit's two edges
+// were found against where they were expected.
+void ShapeDecoder::follow_edges(bool one, double level) {
+  const double h = half_;
+  const double w = h / 2;
+  double offset = 0;
+  if (level > 0) {
+    // An edge from + to - at e, looked for at tau: the window around tau
+    // holds 2 level (e - tau); the windows beside it take out any level or
+    // slope under it.
+    const auto late_by = [&](double tau) {
+      return (integral(tau - w, tau + w) - integral(tau - 2 * w, tau - w) -
+              integral(tau + w, tau + 2 * w)) /
+             (2 * level);
+    };
+    const double m = one ? 2 : 1;
+    const double middle = sign_ * late_by(at_ + m * h);
+    const double end = -sign_ * late_by(at_ + 2 * m * h);
+    offset = std::clamp((middle + end) / 2, -w, w);
+  }
+  const double halves = one ? 4 : 2;
+  at_ += halves * h + PHASE_GAIN * offset;
+  half_ += RATE_GAIN * offset / halves;
+}
+
+// Adds a bit to the block; false when the block ended with it.
+bool ShapeDecoder::add_bit(bool one) {
+  byte_ = (byte_ << 1) | (one ? 1U : 0U);
+  if (++bits_ < 8) {
+    return true;
+  }
+  const bool plain = plain_bits_ >= PLAIN_BITS_LEAST;
+  bits_ = 0;
+  plain_bits_ = 0;
+  if (!plain) {
+    end_block();
+    return false;
+  }
+  if (bytes_.size() >= MAX_BLOCK_SIZE) {
+    cut_ = true;
+  } else {
+    const std::uint8_t before = check_.empty() ? 0 : check_.back();
+    bytes_.push_back(static_cast<std::uint8_t>(byte_));
+    check_.push_back(static_cast<std::uint8_t>(before ^ byte_));
+  }
+  byte_ = 0;
+  return true;
+}
+
+// The block ends at the last of its final bytes whose checksum holds: bytes
+// read into the quiet after a block fail it, bar chance.
+void ShapeDecoder::end_block() {
+  // Bits that run up to the end of the samples: the recording cut the block.
+  const bool open_end =
+      finishing_ && at_ + 8 * half_ >= static_cast<double>(count_);
+  double after = 0;
+  for (int k = 0; k < LOST_STRETCHES; ++k) {
+    after += std::fabs(integral(at_ + k * half_, at_ + (k + 1) * half_));
+  }
+  const bool lost =
+      !open_end && after > LOST_LEVEL * tone_level_ * half_ * LOST_STRETCHES;
+  std::size_t size = lost ? 0 : bytes_.size();
+  if (!cut_ && size > 0) {
+    for (std::size_t back = 0; back < END_CANDIDATES && back < bytes_.size();
+         ++back) {
+      if (check_[bytes_.size() - 1 - back] == 0) {
+        size = bytes_.size() - back;
+        break;
+      }
+    }
+  }
+  if (size > 0) {
+    DecodedBlock block;
+    block.bytes.assign(bytes_.begin(),
+                       bytes_.begin() + static_cast<std::ptrdiff_t>(size));
+    block.start = tone_start_;
+    block.end = at_ * t_per_sample_;
+    block.cut = cut_;
+    block.open_end = open_end;
+    done_.push_back(std::move(block));
+  }
+  bytes_.clear();
+  check_.clear();
+  quiet_until_ = at_;
+  state_ = State::TONE;
+  run_ = 0;
+}
+
+} // namespace vetrik

@@ -1,0 +1,111 @@
+// Finds the blocks of the ROM's save routine by the shape of the wave
+// itself, for recordings too noisy or too damaged for edges alone: the tone
+// is found by its edges, the sync where the samples fit the sync's shape
+// best, and each bit by which of the two bit shapes the samples fit, on a
+// clock that follows the bits' own edges.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <vector>
+
+#include "signal/pulse_decoder.h"
+
+namespace vetrik {
+
+inline constexpr std::size_t SHAPE_PIECE_MOST = 4096;
+
+class ShapeDecoder {
+public:
+  // rate: samples a second, more than 0. With level_free, the level of each
+  // bit is told from its halves against each other, never from the level
+  // around 0, which suits samples passed through a high-pass (against hum
+  // and rumble) that leaves the wave's halves uneven; without, from its
+  // first half, which suits samples as recorded.
+  ShapeDecoder(double rate, bool level_free);
+
+  // Takes the next samples, at most SHAPE_PIECE_MOST of them, and the
+  // half-waves (in T-states) an edge finder found in the same samples, from
+  // which the tone is told.
+  void push(std::span<const float> samples, std::span<const double> half_waves);
+
+  // Ends the samples: a block running up to their end is complete.
+  void finish();
+
+  // Moves the oldest block found into block. Returns false when none waits.
+  bool pop(DecodedBlock& block);
+
+  // No block can start before this time (T-states from the start).
+  double heard_until() const;
+
+private:
+  enum class State { TONE, SYNC, BITS };
+
+  double integral(double from, double to) const;
+  double sum_to(double at) const;
+  void on_half_wave(double h);
+  void find_sync();
+  // Scores the sync at s; fills the parts of the score.
+  struct SyncFit {
+    double score = 0;
+    double tone = 0;  // how the tone before s fits
+    double sync = 0;  // how the sync and the first half-bit fit
+    double after = 0; // how a tone going on after s would fit
+    double sign = 1;  // the level of the sync's first half-wave
+  };
+  SyncFit fit_sync(double s) const;
+  // A bit at at, its half-bit h samples long, its first half at level sign.
+  struct Bit {
+    bool one = false;
+    double first = 0; // the mean level of its first half
+    double swing = 0; // its first half against its second
+    double next = 0;  // its second half against the next bit's first
+  };
+  Bit judge(double at, double h, double sign) const;
+  void read_bits();
+  void follow_edges(bool one, double level);
+  bool add_bit(bool one);
+  void end_block();
+
+  double t_per_sample_;
+  bool level_free_;
+  // Running sums of the samples, the last ring_ of them: sum_[i & mask]
+  // is the sum of the samples before sample i.
+  std::vector<double> sums_;
+  std::int64_t mask_ = 0;
+  std::int64_t count_ = 0;
+  double total_ = 0;
+  double step_ = 0.25; // samples between the places a sync is tried at
+
+  // The tone.
+  State state_ = State::TONE;
+  bool finishing_ = false; // the samples have ended: judge on what is there
+  double edge_ = 0;        // T-states to the last edge
+  std::size_t run_ = 0;
+  int misfits_ = 0;
+  int steady_ = 0;
+  double steady_start_ = 0;  // sample position where the steady stretch began
+  double period_ = 0;        // T-states, following the tone
+  double steady_period_ = 0; // T-states, measured over a steady stretch
+  double tone_start_ = 0;    // T-states
+  double last_fit_ = 0;      // sample position of the last steady edge
+  double sync_from_ = 0, sync_to_ = 0;
+  double quiet_until_ = 0; // sample position before which no tone counts
+
+  // The bits.
+  double at_ = 0;   // sample position of the next bit
+  double half_ = 0; // samples in 855 T-states, following the bits
+  double sign_ = 1;
+  double level_ = 0;
+  double tone_level_ = 0; // the level of the block's tone
+  std::vector<std::uint8_t> bytes_;
+  std::vector<std::uint8_t> check_; // XOR of the bytes up to each one
+  std::uint32_t byte_ = 0;
+  int bits_ = 0;
+  int plain_bits_ = 0; // bits of the byte whose shape is plainly there
+  bool cut_ = false;
+  std::deque<DecodedBlock> done_;
+};
+
+} // namespace vetrik

@@ -1,0 +1,61 @@
+// The ways of listening to one channel of a recording beside its edges: the
+// wave's shape as recorded, which copes best with plain noise, and its shape
+// with hum and rumble filtered out. Both run at about 22 kHz or less, which
+// the bits' tones need, whatever the recording's rate.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "signal/edge_finder.h"
+#include "signal/shape_decoder.h"
+
+namespace vetrik {
+
+class ShapeListener {
+public:
+  // The decoders, as which() names them.
+  static constexpr std::size_t DECODERS = 2;
+
+  // rate: the recording's samples a second, more than 0.
+  explicit ShapeListener(double rate);
+
+  // Takes the channel's next samples.
+  void push(std::span<const float> samples);
+  // Ends the samples.
+  void finish();
+
+  // The decoder which (below DECODERS), for its blocks and progress.
+  ShapeDecoder& decoder(std::size_t which) { return decoders_[which]; }
+
+private:
+  // One section of a Butterworth filter, in single precision: fast enough,
+  // and exact enough at these rates.
+  struct Section {
+    float b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    float z1 = 0, z2 = 0;
+    float run(float x) {
+      const float y = b0 * x + z1;
+      z1 = b1 * x - a1 * y + z2;
+      z2 = b2 * x - a2 * y;
+      return y;
+    }
+  };
+  static Section high_pass(double rate, double hz, double q);
+  static Section low_pass(double rate, double hz, double q);
+  void run(std::size_t n);
+
+  std::size_t factor_; // recording samples a sample here
+  std::size_t pending_ = 0;
+  float pending_sum_ = 0;
+  std::array<Section, 2> high_;
+  Section tone_low_;
+  EdgeFinder tone_edges_;
+  std::array<ShapeDecoder, DECODERS> decoders_;
+  std::vector<float> plain_, filtered_, tone_;
+  std::vector<double> half_waves_;
+};
+
+} // namespace vetrik
