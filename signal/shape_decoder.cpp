@@ -5,6 +5,7 @@
 #include "signal/shape_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "bytes/tap_block.h"
@@ -40,6 +41,8 @@ inline constexpr double TONE_AFTER_MOST = 5;
 inline constexpr double TONE_GOES_ON = 4;
 // The sync's tone must have at least this share of the best fit found.
 inline constexpr double TONE_LEAST = 0.7;
+// Places the sync is looked at closely.
+inline constexpr std::size_t SYNC_PLACES = 4;
 // Bits judged after a sync to place it.
 inline constexpr int FIRST_BITS = 8;
 // The clock: how much of each edge's offset moves the bit, and the length
@@ -217,7 +220,36 @@ void ShapeDecoder::on_half_wave(double h) {
   ++run_;
 }
 
-ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s) const {
+namespace {
+
+// Keeps at, of fit, among the best places (fits falling), unless a better one
+// lies within a sample of it.
+void keep_place(std::array<double, SYNC_PLACES>& places,
+                std::array<double, SYNC_PLACES>& fits, double at, double fit) {
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    if (places[i] >= 0 && std::fabs(places[i] - at) <= 2) {
+      if (fit > fits[i]) {
+        places[i] = at;
+        fits[i] = fit;
+      }
+      return;
+    }
+  }
+  std::size_t worst = 0;
+  for (std::size_t i = 1; i < places.size(); ++i) {
+    if (places[i] < 0 || (places[worst] >= 0 && fits[i] < fits[worst])) {
+      worst = i;
+    }
+  }
+  if (places[worst] < 0 || fit > fits[worst]) {
+    places[worst] = at;
+    fits[worst] = fit;
+  }
+}
+
+} // namespace
+
+ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s, bool whole) const {
   const double p = steady_period_ / t_per_sample_;
   const double unit = p / PILOT_HALF_WAVE; // samples a T-state
   const double s1 = SYNC1_HALF_WAVE * unit, s2 = SYNC2_HALF_WAVE * unit;
@@ -235,6 +267,9 @@ ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s) const {
   fit.sign = fit.tone + fit.sync >= 0 ? 1 : -1;
   fit.tone *= fit.sign;
   fit.sync *= fit.sign;
+  if (!whole) {
+    return fit;
+  }
   sign = fit.sign;
   for (int k = 0; k < TONE_FIT; ++k) {
     fit.after += sign * integral(s + k * p, s + (k + 1) * p);
@@ -259,21 +294,32 @@ void ShapeDecoder::find_sync() {
       static_cast<double>(count_) < sync_to_ + (TONE_FIT + 2) * p + 4) {
     return;
   }
+  // First every sample, by the tone and the sync alone; then the few best
+  // places closely, with the tone after them and the first bits.
+  std::array<double, SYNC_PLACES> places{};
+  std::array<double, SYNC_PLACES> fits{};
+  places.fill(-1);
+  double tone_most = 0;
+  for (double s = sync_from_; s <= sync_to_; s += 1) {
+    const SyncFit fit = fit_sync(s, false);
+    tone_most = std::max(tone_most, std::fabs(fit.tone));
+    keep_place(places, fits, s, fit.tone + fit.sync);
+  }
   SyncFit best;
   double best_at = -1;
-  double tone_most = 0;
   double goes_on = 0;
-  for (double s = sync_from_; s <= sync_to_; s += step_) {
-    const SyncFit fit = fit_sync(s);
-    tone_most = std::max(tone_most, std::fabs(fit.tone));
-    goes_on = std::max(goes_on, fit.after);
-    // After a sync the tone is gone: its shape fits no better than chance.
-    if (fit.after > TONE_AFTER_MOST * fit.tone / TONE_FIT) {
-      continue;
-    }
-    if (best_at < 0 || fit.score > best.score) {
-      best = fit;
-      best_at = s;
+  for (const double place : places) {
+    for (double s = place - 1; place >= 0 && s <= place + 1; s += step_) {
+      const SyncFit fit = fit_sync(s, true);
+      goes_on = std::max(goes_on, fit.after);
+      // After a sync the tone is gone: its shape fits no better than chance.
+      if (fit.after > TONE_AFTER_MOST * fit.tone / TONE_FIT) {
+        continue;
+      }
+      if (best_at < 0 || fit.score > best.score) {
+        best = fit;
+        best_at = s;
+      }
     }
   }
   const double level = tone_most / (TONE_FIT * p);

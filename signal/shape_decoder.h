@@ -54,7 +54,8 @@ private:
     double after = 0; // how a tone going on after s would fit
     double sign = 1;  // the level of the sync's first half-wave
   };
-  SyncFit fit_sync(double s) const;
+  // whole: also the tone after s and the first bits, and so the score.
+  SyncFit fit_sync(double s, bool whole) const;
   // A bit at at, its half-bit h samples long, its first half at level sign.
   struct Bit {
     bool one = false;
