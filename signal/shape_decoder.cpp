@@ -49,6 +49,9 @@ inline constexpr int FIRST_BITS = 8;
 // of a half-bit.
 inline constexpr double PHASE_GAIN = 0.15;
 inline constexpr double RATE_GAIN = 0.01;
+// How far the half-bit may follow the bits from what the tone showed.
+inline constexpr double HALF_LEAST = 0.7;
+inline constexpr double HALF_MOST = 1.4;
 // How fast the level follows the bits.
 inline constexpr double LEVEL_AVERAGING = 8;
 // A byte ends the block unless this many of its bits have their shape.
@@ -338,6 +341,7 @@ void ShapeDecoder::find_sync() {
   sign_ = best.sign;
   at_ = best_at + (SYNC1_HALF_WAVE + SYNC2_HALF_WAVE) * unit;
   half_ = ZERO_HALF_WAVE * unit;
+  sync_half_ = half_;
   level_ = best.tone / (TONE_FIT * p);
   tone_level_ = level_;
   bytes_.clear();
@@ -413,7 +417,10 @@ void ShapeDecoder::follow_edges(bool one, double level) {
   }
   const double halves = one ? 4 : 2;
   at_ += halves * h + PHASE_GAIN * offset;
-  half_ += RATE_GAIN * offset / halves;
+  // The tape's speed drifts, but not far within a block: a clock that runs
+  // away has lost the bits, and must not take ever more of them a sample.
+  half_ = std::clamp(half_ + RATE_GAIN * offset / halves,
+                     HALF_LEAST * sync_half_, HALF_MOST * sync_half_);
 }
 
 // Adds a bit to the block; false when the block ended with it.
