@@ -25,6 +25,16 @@ bool votes_for(const DecodedBlock& voter, const DecodedBlock& candidate) {
          std::equal(v.begin(), v.end(), c.begin());
 }
 
+// The candidates that stand for candidate's bytes.
+std::size_t votes_of(const std::vector<DecodedBlock>& candidates,
+                     std::size_t candidate) {
+  std::size_t votes = 0;
+  for (const DecodedBlock& other : candidates) {
+    votes += votes_for(other, candidates[candidate]) ? 1 : 0;
+  }
+  return votes;
+}
+
 // Bytes of the other candidates, whether they check or not, that agree with
 // candidate's at the same place.
 std::size_t support(const std::vector<DecodedBlock>& candidates,
@@ -53,11 +63,7 @@ std::size_t most_supported(const std::vector<DecodedBlock>& candidates,
     if (!checks(candidates[i])) {
       continue;
     }
-    std::size_t same = 0;
-    for (const DecodedBlock& other : candidates) {
-      same += votes_for(other, candidates[i]) ? 1 : 0;
-    }
-    if (same != votes) {
+    if (votes_of(candidates, i) != votes) {
       continue;
     }
     const std::size_t s = support(candidates, i);
@@ -88,10 +94,7 @@ DecodedBlock choose(std::vector<DecodedBlock>& candidates) {
     if (!checks(candidates[i])) {
       continue;
     }
-    std::size_t votes = 0;
-    for (const DecodedBlock& other : candidates) {
-      votes += votes_for(other, candidates[i]) ? 1 : 0;
-    }
+    const std::size_t votes = votes_of(candidates, i);
     if (votes > best_votes) {
       best = i;
       best_votes = votes;

@@ -32,31 +32,18 @@ std::size_t factor_for(double rate) {
 
 } // namespace
 
-// The audio cookbook's biquads, by the bilinear transform.
-ShapeListener::Section ShapeListener::high_pass(double rate, double hz,
-                                                double q) {
+// The audio cookbook's biquads, by the bilinear transform: a high-pass or a
+// low-pass section.
+ShapeListener::Section ShapeListener::section(double rate, double hz, double q,
+                                              bool high) {
   const double w = 2 * std::numbers::pi * std::min(hz, rate / 4) / rate;
   const double alpha = std::sin(w) / (2 * q);
   const double c = std::cos(w);
   const double a0 = 1 + alpha;
+  const double edge = high ? 1 + c : 1 - c;
   Section s;
-  s.b0 = static_cast<float>((1 + c) / 2 / a0);
-  s.b1 = static_cast<float>(-(1 + c) / a0);
-  s.b2 = s.b0;
-  s.a1 = static_cast<float>(-2 * c / a0);
-  s.a2 = static_cast<float>((1 - alpha) / a0);
-  return s;
-}
-
-ShapeListener::Section ShapeListener::low_pass(double rate, double hz,
-                                               double q) {
-  const double w = 2 * std::numbers::pi * std::min(hz, rate / 4) / rate;
-  const double alpha = std::sin(w) / (2 * q);
-  const double c = std::cos(w);
-  const double a0 = 1 + alpha;
-  Section s;
-  s.b0 = static_cast<float>((1 - c) / 2 / a0);
-  s.b1 = static_cast<float>((1 - c) / a0);
+  s.b0 = static_cast<float>(edge / 2 / a0);
+  s.b1 = static_cast<float>((high ? -edge : edge) / a0);
   s.b2 = s.b0;
   s.a1 = static_cast<float>(-2 * c / a0);
   s.a2 = static_cast<float>((1 - alpha) / a0);
@@ -64,11 +51,12 @@ ShapeListener::Section ShapeListener::low_pass(double rate, double hz,
 }
 
 ShapeListener::ShapeListener(double rate)
-    : factor_(factor_for(rate)), high_{high_pass(rate / factor_for(rate),
-                                                 HUM_HZ, Q4_FIRST),
-                                       high_pass(rate / factor_for(rate),
-                                                 HUM_HZ, Q4_SECOND)},
-      tone_low_(low_pass(rate / factor_for(rate), TONE_HZ, std::sqrt(0.5))),
+    : factor_(factor_for(rate)), high_{section(rate / factor_for(rate), HUM_HZ,
+                                               Q4_FIRST, true),
+                                       section(rate / factor_for(rate), HUM_HZ,
+                                               Q4_SECOND, true)},
+      tone_low_(
+          section(rate / factor_for(rate), TONE_HZ, std::sqrt(0.5), false)),
       tone_edges_(rate / factor_for(rate)),
       decoders_{ShapeDecoder(rate / factor_for(rate), false),
                 ShapeDecoder(rate / factor_for(rate), true)} {

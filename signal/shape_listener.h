@@ -43,8 +43,7 @@ private:
       return y;
     }
   };
-  static Section high_pass(double rate, double hz, double q);
-  static Section low_pass(double rate, double hz, double q);
+  static Section section(double rate, double hz, double q, bool high);
   void run(std::size_t n);
 
   std::size_t factor_; // recording samples a sample here
