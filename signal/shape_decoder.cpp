@@ -42,7 +42,7 @@ inline constexpr double TONE_GOES_ON = 4;
 // The sync's tone must have at least this share of the best fit found.
 inline constexpr double TONE_LEAST = 0.7;
 // Places the sync is looked at closely.
-inline constexpr std::size_t SYNC_PLACES = 4;
+inline constexpr std::size_t SYNC_PLACES = 8;
 // Bits judged after a sync to place it.
 inline constexpr int FIRST_BITS = 8;
 // The clock: how much of each edge's offset moves the bit, and the length
