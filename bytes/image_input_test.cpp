@@ -6,24 +6,12 @@
 #include <numeric>
 #include <vector>
 
+#include "tests/flaky_input.h"
+
 namespace vetrik {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// An input whose nth read delivers nothing, as a read error does, and whose
-// later reads go on where it stood.
-class FlakyInput final : public ImageInput {
-public:
-  FlakyInput(const Bytes& bytes, int failing) : bytes_(bytes), left_(failing) {}
-  std::int32_t read(std::uint8_t* destination, std::int32_t n) override {
-    return --left_ == 0 ? 0 : bytes_.read(destination, n);
-  }
-
-private:
-  MemoryInput bytes_;
-  int left_;
-};
 
 // Peeks, then reads in steps: the bytes come once each, in order, whatever
 // was peeked at; once the input comes up short, nothing more comes.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string_view>
 
+#include "tests/flaky_input.h"
 #include "tests/pzx_builder.h"
 #include "tests/read_view.h"
 #include "tests/tape_builder.h"
@@ -73,20 +74,6 @@ TEST(TapeView, EveryBytelessBlockIsSteppedOverBetweenAHeaderAndItsData) {
     }
   }
 }
-
-// An image whose nth read delivers nothing, as a read error does, and whose
-// later reads go on where it stood.
-class FlakyInput final : public ImageInput {
-public:
-  FlakyInput(const Bytes& bytes, int failing) : bytes_(bytes), left_(failing) {}
-  std::int32_t read(std::uint8_t* destination, std::int32_t n) override {
-    return --left_ == 0 ? 0 : bytes_.read(destination, n);
-  }
-
-private:
-  MemoryInput bytes_;
-  int left_;
-};
 
 TEST(TapeView, AReadThatComesUpShortEndsTheViewForGood) {
   const Bytes& tap = TWO_FILES_TAP;
