@@ -73,61 +73,92 @@ ShapeDecoder::ShapeDecoder(double rate, bool level_free)
     ring *= 2;
   }
   sums_.assign(static_cast<std::size_t>(ring), 0.0);
+  level_sums_.assign(static_cast<std::size_t>(ring), 0.0);
   mask_ = ring - 1;
   step_ = 0.25 * std::max(1.0, rate / 44100);
 }
 
-double ShapeDecoder::sum_to(double at) const {
+double ShapeDecoder::sum_to(const std::vector<double>& sums,
+                            double at) const {
   // Positions before what is kept never come up; clamp them all the same.
   at = std::clamp(
       at, static_cast<double>(std::max<std::int64_t>(0, count_ - mask_)),
       static_cast<double>(count_));
   const auto i = static_cast<std::int64_t>(at);
-  const double base = sums_[static_cast<std::size_t>(i & mask_)];
+  const double base = sums[static_cast<std::size_t>(i & mask_)];
   if (i >= count_) {
     return base;
   }
-  const double next = sums_[static_cast<std::size_t>((i + 1) & mask_)];
+  const double next = sums[static_cast<std::size_t>((i + 1) & mask_)];
   return base + (at - static_cast<double>(i)) * (next - base);
 }
 
 double ShapeDecoder::integral(double from, double to) const {
-  return sum_to(to) - sum_to(from);
+  return sum_to(sums_, to) - sum_to(sums_, from);
+}
+
+double ShapeDecoder::level_over(double from, double to) const {
+  // Never 0, which silence would give: what is divided by it is 0 there.
+  return std::max((sum_to(level_sums_, to) - sum_to(level_sums_, from)) /
+                      std::max(to - from, 1e-9),
+                  1e-9);
 }
 
 void ShapeDecoder::push(std::span<const float> samples,
+                        std::span<const float> levels,
                         std::span<const double> half_waves) {
   // More than a piece at once would push what the edges need out of the
   // ring: take only the last PIECE_MOST (a caller breaking the contract
   // loses blocks, never memory safety).
-  if (samples.size() > PIECE_MOST) {
-    samples = samples.last(PIECE_MOST);
+  if (samples.size() > PIECE_MOST || levels.size() != samples.size()) {
+    const std::size_t n =
+        std::min({samples.size(), levels.size(), PIECE_MOST});
+    samples = samples.last(n);
+    levels = levels.last(n);
     half_waves = {};
   }
   // Locals: the compiler cannot tell that writing sums_ leaves them alone.
   double total = total_;
   std::int64_t count = count_;
+  double level_total = level_total_;
   double* sums = sums_.data();
+  double* level_sums = level_sums_.data();
   const std::int64_t mask = mask_;
-  for (const float x : samples) {
-    total += x;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    total += samples[i];
+    level_total += levels[i];
     ++count;
     sums[count & mask] = total;
+    level_sums[count & mask] = level_total;
   }
   total_ = total;
+  level_total_ = level_total;
   count_ = count;
-  for (const double h : half_waves) {
-    on_half_wave(h);
+  // The half-waves after a break in the tone wait until the sync has been
+  // looked for: where the break was a glitch, they go on with the tone, and
+  // where a block was read, those after its end may start the next tone.
+  waiting_.insert(waiting_.end(), half_waves.begin(), half_waves.end());
+  std::size_t taken = 0;
+  while (true) {
+    if (state_ == State::SYNC) {
+      find_sync();
+    }
+    if (state_ == State::BITS) {
+      read_bits();
+    }
+    if (state_ == State::SYNC || taken == waiting_.size()) {
+      break;
+    }
+    on_half_wave(waiting_[taken++]);
   }
-  if (state_ == State::SYNC) {
-    find_sync();
-  }
-  if (state_ == State::BITS) {
-    read_bits();
-  }
+  waiting_.erase(waiting_.begin(),
+                 waiting_.begin() + static_cast<std::ptrdiff_t>(taken));
 }
 
 void ShapeDecoder::finish() {
+  finishing_ = true;
+  push({}, {}, {});
+  finishing_ = false;
   if (state_ == State::SYNC) {
     finishing_ = true;
     find_sync();
@@ -267,6 +298,10 @@ ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s, bool whole) const {
   }
   const double d = s + s1 + s2;
   fit.sync = integral(s, s + s1) - integral(s + s1, d) + integral(d, d + z);
+  // Each part against the level it was recorded at, so that a tone that
+  // fades or drops out still fits as well as one that does not.
+  fit.tone /= level_over(s - TONE_FIT * p, s);
+  fit.sync /= level_over(s, d + z);
   fit.sign = fit.tone + fit.sync >= 0 ? 1 : -1;
   fit.tone *= fit.sign;
   fit.sync *= fit.sign;
@@ -278,14 +313,16 @@ ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s, bool whole) const {
     fit.after += sign * integral(s + k * p, s + (k + 1) * p);
     sign = -sign;
   }
+  fit.after /= level_over(s, s + TONE_FIT * p);
   // The first bits fit too: each rises and falls where a bit does.
   double bits = 0;
   double at = d;
   for (int k = 0; k < FIRST_BITS; ++k) {
-    const Bit bit = judge(at, z, fit.sign);
+    const Bit bit = judge(at, z, fit.sign, false);
     bits += std::min(bit.swing, bit.next) * z;
     at += (bit.one ? 4 : 2) * z;
   }
+  bits /= level_over(d, at);
   fit.score = fit.tone + fit.sync + bits;
   return fit;
 }
@@ -344,6 +381,8 @@ void ShapeDecoder::find_sync() {
   sync_half_ = half_;
   level_ = best.tone / (TONE_FIT * p);
   tone_level_ = level_;
+  recorded_sum_ = 0;
+  recorded_length_ = 0;
   bytes_.clear();
   check_.clear();
   byte_ = 0;
@@ -353,9 +392,11 @@ void ShapeDecoder::find_sync() {
   run_ = 0;
 }
 
-ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign) const {
+ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
+                                      bool each_level) const {
   const auto part = [&](double k) {
-    return sign * integral(at + k * h, at + (k + 1) * h);
+    const double from = at + k * h, to = from + h;
+    return sign * integral(from, to) / (each_level ? level_over(from, to) : 1);
   };
   const double i1 = part(0), i2 = part(1), i3 = part(2);
   Bit bit;
@@ -382,13 +423,23 @@ void ShapeDecoder::read_bits() {
   while (state_ == State::BITS &&
          (at_ + 6 * half_ + 4 < static_cast<double>(count_) ||
           (finishing_ && at_ < static_cast<double>(count_)))) {
-    const Bit bit = judge(at_, half_, sign_);
-    plain_bits_ += bit.swing > 0 && bit.next > 0 ? 1 : 0;
-    const double strength = level_free_ ? bit.swing : bit.first;
+    const Bit bit = judge(at_, half_, sign_, false);
+    // Where the level falls or rises within the bit, its halves are
+    // weighed each against its own level.
+    const auto plain = [](const Bit& b) { return b.swing > 0 && b.next > 0; };
+    plain_bits_ += plain(bit) || plain(judge(at_, half_, sign_, true)) ? 1 : 0;
+    // The level of the bits against the level they were recorded at: the
+    // clock follows a fading signal at once.
+    const double length = (bit.one ? 4 : 2) * half_;
+    const double recorded = level_over(at_, at_ + length);
+    recorded_sum_ += recorded * length;
+    recorded_length_ += length;
+    const double strength =
+        (level_free_ ? bit.swing : bit.first) / recorded;
     if (strength > 0) {
       level_ += (strength - level_) / LEVEL_AVERAGING;
     }
-    follow_edges(bit.one, std::max(level_, strength));
+    follow_edges(bit.one, std::max(level_, strength) * recorded);
     if (!add_bit(bit.one)) {
       return;
     }
@@ -455,10 +506,15 @@ void ShapeDecoder::end_block() {
       finishing_ && at_ + 8 * half_ >= static_cast<double>(count_);
   double after = 0;
   for (int k = 0; k < LOST_STRETCHES; ++k) {
-    after += std::fabs(integral(at_ + k * half_, at_ + (k + 1) * half_));
+    const double from = at_ + k * half_, to = from + half_;
+    after += std::fabs(integral(from, to));
   }
-  const bool lost =
-      !open_end && after > LOST_LEVEL * tone_level_ * half_ * LOST_STRETCHES;
+  // Against the level the block was recorded at on the whole, which a
+  // dropout here or there hardly changes.
+  const double recorded =
+      recorded_length_ > 0 ? recorded_sum_ / recorded_length_ : 0;
+  const bool lost = !open_end && after > LOST_LEVEL * tone_level_ * recorded *
+                                             half_ * LOST_STRETCHES;
   std::size_t size = lost ? 0 : bytes_.size();
   if (!cut_ && size > 0) {
     for (std::size_t back = 0; back < END_CANDIDATES && back < bytes_.size();

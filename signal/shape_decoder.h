@@ -25,10 +25,12 @@ public:
   // first half, which suits samples as recorded.
   ShapeDecoder(double rate, bool level_free);
 
-  // Takes the next samples, at most SHAPE_PIECE_MOST of them, and the
-  // half-waves (in T-states) an edge finder found in the same samples, from
-  // which the tone is told.
-  void push(std::span<const float> samples, std::span<const double> half_waves);
+  // Takes the next samples, at most SHAPE_PIECE_MOST of them, brought to
+  // about the same level throughout; the level each was brought from
+  // (levels, as many); and the half-waves (in T-states) an edge finder found
+  // in the same samples, from which the tone is told.
+  void push(std::span<const float> samples, std::span<const float> levels,
+            std::span<const double> half_waves);
 
   // Ends the samples: a block running up to their end is complete.
   void finish();
@@ -43,7 +45,9 @@ private:
   enum class State { TONE, SYNC, BITS };
 
   double integral(double from, double to) const;
-  double sum_to(double at) const;
+  // The mean level the samples were brought from, between from and to.
+  double level_over(double from, double to) const;
+  double sum_to(const std::vector<double>& sums, double at) const;
   void on_half_wave(double h);
   void find_sync();
   // Scores the sync at s; fills the parts of the score.
@@ -56,14 +60,15 @@ private:
   };
   // whole: also the tone after s and the first bits, and so the score.
   SyncFit fit_sync(double s, bool whole) const;
-  // A bit at at, its half-bit h samples long, its first half at level sign.
+  // A bit at at, its half-bit h samples long, its first half at level sign;
+  // with each_level, each half-bit against the level it was recorded at.
   struct Bit {
     bool one = false;
     double first = 0; // the mean level of its first half
     double swing = 0; // its first half against its second
     double next = 0;  // its second half against the next bit's first
   };
-  Bit judge(double at, double h, double sign) const;
+  Bit judge(double at, double h, double sign, bool each_level) const;
   void read_bits();
   void follow_edges(bool one, double level);
   bool add_bit(bool one);
@@ -74,6 +79,8 @@ private:
   // Running sums of the samples, the last ring_ of them: sum_[i & mask]
   // is the sum of the samples before sample i.
   std::vector<double> sums_;
+  std::vector<double> level_sums_; // the same of the levels
+  double level_total_ = 0;
   std::int64_t mask_ = 0;
   std::int64_t count_ = 0;
   double total_ = 0;
@@ -101,12 +108,15 @@ private:
   double sign_ = 1;
   double level_ = 0;
   double tone_level_ = 0; // the level of the block's tone
+  // The level the block's bits were recorded at, summed over their length.
+  double recorded_sum_ = 0, recorded_length_ = 0;
   std::vector<std::uint8_t> bytes_;
   std::vector<std::uint8_t> check_; // XOR of the bytes up to each one
   std::uint32_t byte_ = 0;
   int bits_ = 0;
   int plain_bits_ = 0; // bits of the byte whose shape is plainly there
   bool cut_ = false;
+  std::vector<double> waiting_; // half-waves not yet followed
   std::deque<DecodedBlock> done_;
 };
 

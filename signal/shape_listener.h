@@ -44,6 +44,10 @@ private:
     }
   };
   static Section section(double rate, double hz, double q, bool high);
+  // Takes one sample as recorded and high-passed; gives the one window_
+  // samples before it, over the level around it.
+  void level(float plain, float high);
+  void give(float plain, float high, float level);
   void run(std::size_t n);
 
   std::size_t factor_; // recording samples a sample here
@@ -51,9 +55,15 @@ private:
   float pending_sum_ = 0;
   std::array<Section, 2> high_;
   Section tone_low_;
+  // The level: the RMS of the high-passed samples over window_ samples
+  // each side, from the last 2 window_ + 1 of them.
+  std::size_t window_;
+  std::vector<float> kept_plain_, kept_high_;
+  std::size_t taken_ = 0; // samples taken into the level so far
+  double squares_ = 0;
   EdgeFinder tone_edges_;
   std::array<ShapeDecoder, DECODERS> decoders_;
-  std::vector<float> plain_, filtered_, tone_;
+  std::vector<float> levels_, plain_, filtered_, tone_;
   std::vector<double> half_waves_;
 };
 
