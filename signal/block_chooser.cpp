@@ -147,6 +147,7 @@ void BlockChooser::progress(std::size_t channel, double time) {
 bool BlockChooser::pop(DecodedBlock& block) {
   Channel* first = nullptr;
   bool crowded = false;
+  std::size_t held = 0;
   for (Channel& c : channels_) {
     if (!c.blocks.empty() &&
         (first == nullptr ||
@@ -154,10 +155,14 @@ bool BlockChooser::pop(DecodedBlock& block) {
       first = &c;
     }
     crowded = crowded || c.blocks.size() > CHOOSER_MOST_WAITING;
+    for (const DecodedBlock& b : c.blocks) {
+      held += b.bytes.size();
+    }
   }
   if (first == nullptr) {
     return false;
   }
+  crowded = crowded || held > CHOOSER_MOST_BYTES;
   const double end = first->blocks.front().end;
   if (!finished_ && !crowded) {
     for (const Channel& c : channels_) {

@@ -11,9 +11,12 @@
 
 namespace vetrik {
 
-// Blocks held for a channel that lags behind before the chooser stops
-// waiting for it.
-inline constexpr std::size_t CHOOSER_MOST_WAITING = 4;
+// Blocks held for a channel, or bytes held in all, before the chooser stops
+// waiting for a channel that lags behind: enough for the fragments an edge
+// decoder reads while a shape decoder follows one long block through its
+// dropouts, little enough to keep memory flat.
+inline constexpr std::size_t CHOOSER_MOST_WAITING = 64;
+inline constexpr std::size_t CHOOSER_MOST_BYTES = std::size_t{1} << 20;
 
 class BlockChooser {
 public:

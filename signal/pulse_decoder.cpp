@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+#include "signal/recording_observer.h"
+
 namespace vetrik {
 
 namespace {
@@ -204,6 +206,7 @@ void PulseDecoder::sync(double h) {
   if (h <= SYNC_LONGEST * period_ && both >= SYNC_PAIR_SHORTEST * period_ &&
       both <= SYNC_PAIR_LONGEST * period_) {
     state_ = State::DATA;
+    data_start_ = now_ + h;
     first_half_ = 0;
     byte_ = 0;
     bits_ = 0;
@@ -287,7 +290,8 @@ void PulseDecoder::end_block() {
   }
   last_byte_doubt_ = false;
   if (!bytes_.empty()) {
-    done_.push_back({std::move(bytes_), run_start_, byte_end_, cut_, ending_});
+    done_.push_back(
+        {std::move(bytes_), run_start_, byte_end_, cut_, ending_, data_start_});
     bytes_ = {};
   }
   cut_ = false;
@@ -320,7 +324,7 @@ void PulseJoiner::add(bool level, double t_states) {
     return;
   }
   if (pending_ > 0 && level != level_) {
-    decoder_.push(pending_);
+    pass_on(pending_);
     pending_ = 0;
   }
   level_ = level;
@@ -337,17 +341,27 @@ void PulseJoiner::add_alternating(bool level, double t_states,
     return;
   }
   // Each piece but the first and the last is a half-wave of its own.
-  decoder_.push(pending_);
+  pass_on(pending_);
   decoder_.push(t_states, count - 2);
+  if (observer_ != nullptr && count > 2) {
+    observer_->half_waves(t_states, count - 2);
+  }
   level_ = (count % 2 == 0) ? !level : level;
   pending_ = t_states;
 }
 
 void PulseJoiner::finish() {
   if (pending_ > 0) {
-    decoder_.push(pending_);
+    pass_on(pending_);
   }
   pending_ = 0;
+}
+
+void PulseJoiner::pass_on(double half_wave) {
+  decoder_.push(half_wave);
+  if (observer_ != nullptr) {
+    observer_->half_waves(half_wave, 1);
+  }
 }
 
 void add_direct_recording(PulseJoiner& joiner,

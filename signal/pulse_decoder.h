@@ -13,6 +13,8 @@
 
 namespace vetrik {
 
+class RecordingObserver;
+
 // The ROM's timing, in T-states of the 3.5 MHz clock.
 inline constexpr double T_STATES_PER_SECOND = 3500000.0;
 inline constexpr double PILOT_HALF_WAVE = 2168;
@@ -40,6 +42,9 @@ struct DecodedBlock {
   // The signal ended inside one of the block's bytes: the recording has
   // most likely cut the block short.
   bool open_end = false;
+  // T-states from the signal's start to the end of the sync, where the bits
+  // begin: the tone lies from start to here.
+  double data_start = 0;
 };
 
 class PulseDecoder {
@@ -106,6 +111,7 @@ private:
   std::size_t run_ = 0;
   double run_start_ = 0;
   double sync1_ = 0;
+  double data_start_ = 0;
   double first_half_ = 0; // the first half of a bit, 0 when none waits
   // The bit that completed the last byte: its first half alone tells the
   // other value than both halves did.
@@ -127,7 +133,10 @@ private:
 // through one joiner and one decoder.
 class PulseJoiner {
 public:
-  explicit PulseJoiner(PulseDecoder& decoder) : decoder_(decoder) {}
+  // observer, when given, is shown each half-wave passed on.
+  explicit PulseJoiner(PulseDecoder& decoder,
+                       RecordingObserver* observer = nullptr)
+      : decoder_(decoder), observer_(observer) {}
 
   // The signal stays at level for t_states more (0 or less: no change).
   void add(bool level, double t_states);
@@ -140,7 +149,10 @@ public:
   void finish();
 
 private:
+  void pass_on(double half_wave);
+
   PulseDecoder& decoder_;
+  RecordingObserver* observer_;
   bool level_ = false;
   double pending_ = 0;
 };

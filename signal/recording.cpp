@@ -9,6 +9,7 @@
 #include "signal/csw_reader.h"
 #include "signal/edge_finder.h"
 #include "signal/pulse_decoder.h"
+#include "signal/recording_observer.h"
 #include "signal/shape_listener.h"
 #include "signal/wav_reader.h"
 
@@ -22,20 +23,23 @@ inline constexpr std::size_t CSW_RUNS_A_CHUNK = 4096;
 
 // Decodes the image a chunk at a time into blocks for the chooser.
 struct RecordingReader::Source {
-  explicit Source(ImageInput& image) : input(image) {}
+  Source(ImageInput& image, RecordingObserver* watcher)
+      : input(image), observer(watcher) {}
   virtual ~Source() = default;
 
   // Reads and decodes the next chunk; sets ended at the end.
   virtual void pump() { ended = true; }
 
   ImageInput& input;
+  RecordingObserver* observer;
   BlockChooser chooser{1};
   SignalProblem problem;
   bool ended = false;
 };
 
 struct RecordingReader::WavSource final : Source {
-  explicit WavSource(ImageInput& image) : Source(image), reader(input) {
+  WavSource(ImageInput& image, RecordingObserver* watcher)
+      : Source(image, watcher), reader(input) {
     problem = reader.open();
     ended = problem.kind != SignalProblemKind::NONE;
     if (!ended) {
@@ -75,6 +79,9 @@ struct RecordingReader::WavSource final : Source {
 
   void pump() override {
     const std::size_t frames = reader.read(samples);
+    if (observer != nullptr && frames > 0) {
+      observer->samples(samples, T_STATES_PER_SECOND / reader.format().rate);
+    }
     for (std::size_t c = 0; c < channels.size(); ++c) {
       Channel& channel = channels[c];
       half_waves.clear();
@@ -124,8 +131,9 @@ struct RecordingReader::WavSource final : Source {
 };
 
 struct RecordingReader::CswSource final : Source {
-  explicit CswSource(ImageInput& image)
-      : Source(image), reader(input), runs(CSW_RUNS_A_CHUNK) {
+  CswSource(ImageInput& image, RecordingObserver* watcher)
+      : Source(image, watcher), reader(input), joiner(decoder, watcher),
+        runs(CSW_RUNS_A_CHUNK) {
     problem = reader.open();
     ended = problem.kind != SignalProblemKind::NONE;
     level = reader.format().initial_high;
@@ -160,7 +168,7 @@ struct RecordingReader::CswSource final : Source {
 
   CswReader reader;
   PulseDecoder decoder;
-  PulseJoiner joiner{decoder};
+  PulseJoiner joiner;
   std::vector<CswPulses> runs; // read, and decoded up to at
   std::size_t at = 0;
   std::size_t got = 0;
@@ -168,18 +176,19 @@ struct RecordingReader::CswSource final : Source {
   double t_per_sample = 0;
 };
 
-RecordingReader::RecordingReader(ImageInput& input, ImageFormat format) {
+RecordingReader::RecordingReader(ImageInput& input, ImageFormat format,
+                                 RecordingObserver* observer) {
   switch (format) {
   case ImageFormat::WAV:
-    source_ = std::make_unique<WavSource>(input);
+    source_ = std::make_unique<WavSource>(input, observer);
     break;
   case ImageFormat::CSW:
-    source_ = std::make_unique<CswSource>(input);
+    source_ = std::make_unique<CswSource>(input, observer);
     break;
   case ImageFormat::TAP:
   case ImageFormat::TZX:
   case ImageFormat::PZX:
-    source_ = std::make_unique<Source>(input);
+    source_ = std::make_unique<Source>(input, observer);
     source_->ended = true;
     break;
   }
@@ -194,6 +203,9 @@ bool RecordingReader::next_block(std::vector<std::uint8_t>& block) {
       return false;
     }
     source_->pump();
+  }
+  if (source_->observer != nullptr) {
+    source_->observer->block(decoded);
   }
   block = std::move(decoded.bytes);
   open_end_ = decoded.open_end;

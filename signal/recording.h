@@ -12,13 +12,16 @@
 namespace vetrik {
 
 class ImageInput;
+class RecordingObserver;
 
 class RecordingReader {
 public:
   // Reads the recording from input, from its first byte on, as format (as
   // image_format() tells it): WAV or CSW; any other format gives no block
-  // and no problem.
-  RecordingReader(ImageInput& input, ImageFormat format);
+  // and no problem. observer, when given, is shown the signal as it is read
+  // and each block as next_block() gives it; it must outlive the reader.
+  RecordingReader(ImageInput& input, ImageFormat format,
+                  RecordingObserver* observer = nullptr);
   ~RecordingReader();
   RecordingReader(const RecordingReader&) = delete;
   RecordingReader& operator=(const RecordingReader&) = delete;

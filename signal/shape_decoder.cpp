@@ -22,6 +22,8 @@ inline constexpr double KEPT_SECONDS = 0.1;
 // A tone is steady from this many fitting half-waves on; an established
 // tone's half-waves fit within this share of its period.
 inline constexpr int STEADY_HALF_WAVES = 6;
+// A tone's period is measured well enough over this many half-waves.
+inline constexpr int PERIOD_HALF_WAVES = 64;
 inline constexpr double ESTABLISHED_TOLERANCE = 0.12;
 inline constexpr double STARTING_TOLERANCE = 0.2;
 inline constexpr int BREAK_MISFITS = 3;
@@ -52,6 +54,9 @@ inline constexpr double RATE_GAIN = 0.01;
 // How far the half-bit may follow the bits from what the tone showed.
 inline constexpr double HALF_LEAST = 0.7;
 inline constexpr double HALF_MOST = 1.4;
+// One half of a bit and the next this much stronger than another: the
+// level stepped between them.
+inline constexpr double STEP_RATIO = 8;
 // How fast the level follows the bits.
 inline constexpr double LEVEL_AVERAGING = 8;
 // A byte ends the block unless this many of its bits have their shape.
@@ -78,8 +83,7 @@ ShapeDecoder::ShapeDecoder(double rate, bool level_free)
   step_ = 0.25 * std::max(1.0, rate / 44100);
 }
 
-double ShapeDecoder::sum_to(const std::vector<double>& sums,
-                            double at) const {
+double ShapeDecoder::sum_to(const std::vector<double>& sums, double at) const {
   // Positions before what is kept never come up; clamp them all the same.
   at = std::clamp(
       at, static_cast<double>(std::max<std::int64_t>(0, count_ - mask_)),
@@ -111,8 +115,7 @@ void ShapeDecoder::push(std::span<const float> samples,
   // ring: take only the last PIECE_MOST (a caller breaking the contract
   // loses blocks, never memory safety).
   if (samples.size() > PIECE_MOST || levels.size() != samples.size()) {
-    const std::size_t n =
-        std::min({samples.size(), levels.size(), PIECE_MOST});
+    const std::size_t n = std::min({samples.size(), levels.size(), PIECE_MOST});
     samples = samples.last(n);
     levels = levels.last(n);
     half_waves = {};
@@ -211,7 +214,12 @@ void ShapeDecoder::on_half_wave(double h) {
       }
       if (steady_ >= STEADY_HALF_WAVES) {
         last_fit_ = here;
-        steady_period_ = (here - steady_start_) * t_per_sample_ / steady_;
+        // A short stretch after a glitch (a dropout's edges) tells the
+        // period worse than the long one before it did.
+        if (steady_ >= std::min(measured_over_, PERIOD_HALF_WAVES)) {
+          steady_period_ = (here - steady_start_) * t_per_sample_ / steady_;
+          measured_over_ = steady_;
+        }
       }
       return;
     }
@@ -247,6 +255,7 @@ void ShapeDecoder::on_half_wave(double h) {
     tone_start_ = start;
     steady_ = 0;
     steady_period_ = h;
+    measured_over_ = 0;
     last_fit_ = here;
   } else {
     period_ += (h - period_) / 16;
@@ -318,7 +327,7 @@ ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s, bool whole) const {
   double bits = 0;
   double at = d;
   for (int k = 0; k < FIRST_BITS; ++k) {
-    const Bit bit = judge(at, z, fit.sign, false);
+    const Bit bit = judge(at, z, fit.sign, Steps::NONE);
     bits += std::min(bit.swing, bit.next) * z;
     at += (bit.one ? 4 : 2) * z;
   }
@@ -392,23 +401,57 @@ void ShapeDecoder::find_sync() {
   run_ = 0;
 }
 
+double ShapeDecoder::signs_over(double from, double to) const {
+  // The samples whose middles lie between from and to.
+  double signs = 0;
+  const auto last = static_cast<std::int64_t>(std::ceil(to - 0.5));
+  for (auto i = static_cast<std::int64_t>(std::ceil(from - 0.5));
+       i < last && i < count_; ++i) {
+    if (i < 0 || i < count_ - mask_) {
+      continue;
+    }
+    const double x = sums_[static_cast<std::size_t>((i + 1) & mask_)] -
+                     sums_[static_cast<std::size_t>(i & mask_)];
+    signs += x > 0 ? 1 : (x < 0 ? -1 : 0);
+  }
+  return signs;
+}
+
 ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
-                                      bool each_level) const {
+                                      Steps steps) const {
   const auto part = [&](double k) {
-    const double from = at + k * h, to = from + h;
-    return sign * integral(from, to) / (each_level ? level_over(from, to) : 1);
+    return sign * integral(at + k * h, at + (k + 1) * h);
   };
-  const double i1 = part(0), i2 = part(1), i3 = part(2);
+  double i1 = part(0), i2 = part(1), i3 = part(2);
   Bit bit;
+  bit.first = i1 / h;
+  // Where the level steps steeply within the bit (a dropout's edges), the
+  // one sample across the step can weigh more than all the rest of a half:
+  // each half is judged by the signs of its samples instead.
+  if (steps != Steps::NONE) {
+    const std::array<double, 4> size = {std::fabs(i1), std::fabs(i2),
+                                        std::fabs(i3), std::fabs(part(3))};
+    const auto most = std::max_element(size.begin(), size.end());
+    const auto least = std::min_element(size.begin(), size.end());
+    bit.step =
+        *most > STEP_RATIO * *least && (steps == Steps::ANY || least < most);
+  }
+  const auto judged = [&](double k) {
+    return bit.step ? sign * signs_over(at + k * h, at + (k + 1) * h) : part(k);
+  };
+  if (bit.step) {
+    i1 = judged(0);
+    i2 = judged(1);
+    i3 = judged(2);
+  }
   // A 0 falls in its second 855 T-states and rises in its third; a 1 stays
   // up in the second and falls in the third.
   bit.one = i2 > i3;
-  bit.first = i1 / h;
   // The bit's first half against its second, and its second against the
   // next bit's first: both rise where a bit is, whatever the level under
   // it, while a level that only drifts fails one of them.
   if (bit.one) {
-    const double i4 = part(3), i5 = part(4);
+    const double i4 = judged(3), i5 = judged(4);
     bit.swing = (i1 + i2 - i3 - i4) / (4 * h);
     bit.next = (2 * i5 - i3 - i4) / (4 * h);
   } else {
@@ -423,20 +466,19 @@ void ShapeDecoder::read_bits() {
   while (state_ == State::BITS &&
          (at_ + 6 * half_ + 4 < static_cast<double>(count_) ||
           (finishing_ && at_ < static_cast<double>(count_)))) {
-    const Bit bit = judge(at_, half_, sign_, false);
-    // Where the level falls or rises within the bit, its halves are
-    // weighed each against its own level.
-    const auto plain = [](const Bit& b) { return b.swing > 0 && b.next > 0; };
-    plain_bits_ += plain(bit) || plain(judge(at_, half_, sign_, true)) ? 1 : 0;
+    // Samples passed through the high-pass ring on after a fall (and after
+    // a block's last edge), so there only rises are judged by signs.
+    const Bit bit =
+        judge(at_, half_, sign_, level_free_ ? Steps::RISES : Steps::ANY);
+    plain_bits_ += bit.swing > 0 && bit.next > 0 ? 1 : 0;
     // The level of the bits against the level they were recorded at: the
     // clock follows a fading signal at once.
     const double length = (bit.one ? 4 : 2) * half_;
     const double recorded = level_over(at_, at_ + length);
     recorded_sum_ += recorded * length;
     recorded_length_ += length;
-    const double strength =
-        (level_free_ ? bit.swing : bit.first) / recorded;
-    if (strength > 0) {
+    const double strength = (level_free_ ? bit.swing : bit.first) / recorded;
+    if (strength > 0 && !bit.step) {
       level_ += (strength - level_) / LEVEL_AVERAGING;
     }
     follow_edges(bit.one, std::max(level_, strength) * recorded);

@@ -60,15 +60,20 @@ private:
   };
   // whole: also the tone after s and the first bits, and so the score.
   SyncFit fit_sync(double s, bool whole) const;
-  // A bit at at, its half-bit h samples long, its first half at level sign;
-  // with each_level, each half-bit against the level it was recorded at.
+  // A bit at at, its half-bit h samples long, its first half at level sign.
   struct Bit {
     bool one = false;
-    double first = 0; // the mean level of its first half
-    double swing = 0; // its first half against its second
-    double next = 0;  // its second half against the next bit's first
+    double first = 0;  // the mean level of its first half
+    double swing = 0;  // its first half against its second
+    double next = 0;   // its second half against the next bit's first
+    bool step = false; // judged by signs, across a fall in level
   };
-  Bit judge(double at, double h, double sign, bool each_level) const;
+  // With steps, by the signs of its samples where its level steps steeply:
+  // never, only where it rises, or either way.
+  enum class Steps { NONE, RISES, ANY };
+  Bit judge(double at, double h, double sign, Steps steps) const;
+  // The signs of the samples between from and to, summed.
+  double signs_over(double from, double to) const;
   void read_bits();
   void follow_edges(bool one, double level);
   bool add_bit(bool one);
@@ -96,6 +101,7 @@ private:
   double steady_start_ = 0;  // sample position where the steady stretch began
   double period_ = 0;        // T-states, following the tone
   double steady_period_ = 0; // T-states, measured over a steady stretch
+  int measured_over_ = 0;    // ... of this many half-waves
   double tone_start_ = 0;    // T-states
   double last_fit_ = 0;      // sample position of the last steady edge
   double sync_from_ = 0, sync_to_ = 0;

@@ -107,8 +107,9 @@ void ShapeListener::level(float plain, float high) {
   }
   const std::size_t given = (taken_ - 1 - window_) % ring;
   give(kept_plain_[given], kept_high_[given],
-       static_cast<float>(std::sqrt(std::max(0.0, squares_) /
-                                    static_cast<double>(std::min(taken_, ring)))));
+       static_cast<float>(
+           std::sqrt(std::max(0.0, squares_) /
+                     static_cast<double>(std::min(taken_, ring)))));
 }
 
 void ShapeListener::give(float plain, float high, float level) {

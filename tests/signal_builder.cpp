@@ -292,13 +292,17 @@ void add_dropouts(Samples& samples, double rate, double depth_db,
   const double interval = rate / per_second; // in samples
   const auto length = static_cast<std::size_t>(std::llround(seconds * rate));
   std::mt19937 random(seed);
+  // Dropouts that overlap are one longer dropout, never one twice as deep.
+  std::size_t faded_until = 0;
   for (double start = 0; start < static_cast<double>(samples.size());
        start += interval) {
     const double at = start + interval * (random() + 0.5) / 4294967296.0;
     const auto from = static_cast<std::size_t>(at);
-    for (std::size_t i = from; i < samples.size() && i < from + length; ++i) {
+    for (std::size_t i = std::max(from, faded_until);
+         i < samples.size() && i < from + length; ++i) {
       samples[i] *= gain;
     }
+    faded_until = std::max(faded_until, from + length);
   }
 }
 

@@ -84,7 +84,8 @@ void add_hum(Samples& samples, double rate, double amplitude, double level_db,
 
 // Dropouts: in each interval of 1 / per_second seconds, from the start, the
 // level falls by depth_db for seconds, from a point drawn evenly within the
-// interval; the fall and the rise are sudden. Noise added later stays.
+// interval; the fall and the rise are sudden, and where two dropouts overlap
+// the level falls by depth_db once. Noise added later stays.
 void add_dropouts(Samples& samples, double rate, double depth_db,
                   double seconds, double per_second, std::uint32_t seed);
 
