@@ -21,6 +21,8 @@
 
 #ifdef _WIN32
 // Last: its macros would rewrite names in the headers above.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -154,6 +156,11 @@ int write_limited(std::istringstream& words) {
 // Does what a child is asked to and ends, before any test runs; does
 // nothing in the test program itself.
 int act_as_child() {
+#ifdef _WIN32
+  // Text as it is, without "\r" put before each line end.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   const std::string image = first_argument();
   std::istringstream words(image);
   std::string word;
@@ -209,7 +216,8 @@ ChildId start_helper(BatchPlatform& platform, const std::string& image,
   return id;
 }
 
-// Waits for child to end; its exit status, or -2 when it did not end.
+// Waits for child, the only one running, to end; its exit status, or -2
+// when it did not end.
 int status_of(BatchPlatform& platform, ChildId child) {
   for (;;) {
     const ChildEnd end = platform.wait_child(30);
@@ -452,8 +460,15 @@ TEST(BatchFiles, LinesAppendedBySeveralProcessesStayWhole) {
         *platform, "append " + std::to_string(LINES) + " " + log.string(),
         dir.path(), dir.path() / ("out" + std::to_string(i))));
   }
+  // They end in any order.
+  std::map<ChildId, int> status_of_child;
+  for (int i = 0; i < PROCESSES; ++i) {
+    const ChildEnd end = platform->wait_child(30);
+    ASSERT_NE(end.id, 0);
+    status_of_child[end.id] = end.exit_status;
+  }
   for (const ChildId child : children) {
-    EXPECT_EQ(status_of(*platform, child), 0);
+    EXPECT_EQ(status_of_child[child], 0);
   }
   // Each writer's lines come whole and in its order.
   std::ifstream in(log, std::ios::binary);

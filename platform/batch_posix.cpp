@@ -660,8 +660,6 @@ public:
     return pid;
   }
 
-  // An interrupt wakes one wait: the first call after it returns at once,
-  // the later ones wait for the children again.
   ChildEnd wait_child(double timeout_seconds) override {
     const double deadline = now() + timeout_seconds;
     for (;;) {
