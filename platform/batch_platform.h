@@ -79,7 +79,8 @@ public:
   // Writes contents as path, which must not exist: to a new file beside it
   // first, then renamed into place, so that path is either missing or
   // whole. False with error when it could not (path exists, disk full).
-  virtual bool write_new_file(const std::string& path, std::string_view contents,
+  virtual bool write_new_file(const std::string& path,
+                              std::string_view contents,
                               std::string& error) = 0;
 
   // Appends line to path (created when missing) in one write, so that
@@ -115,7 +116,8 @@ public:
                               std::string& error) = 0;
 
   // Waits for any child to end, or for an interrupt (then id is 0), or for
-  // at most timeout_seconds (then id is 0 as well).
+  // at most timeout_seconds (then id is 0 as well). An interrupt wakes one
+  // wait: the call after it returns at once, later ones wait again.
   virtual ChildEnd wait_child(double timeout_seconds) = 0;
 
   // Whether an interrupt (Ctrl-C, SIGINT, SIGTERM; Ctrl-Break or close on
