@@ -41,8 +41,11 @@ public:
   Step step() final;
 
 protected:
-  // image: from its first byte, the signature.
-  explicit ContainerReader(PeekableInput image) : image_(std::move(image)) {}
+  // image: from its first byte, the signature. observer, when given, watches
+  // the signal blocks as the signal run decodes them.
+  explicit ContainerReader(PeekableInput image,
+                           RecordingObserver* observer = nullptr)
+      : image_(std::move(image)), signal_(image_, observer) {}
 
   // Reads the image's next block. A signal block is started in signal_
   // first; a data block's bytes are the image's next, or gathered.
@@ -60,7 +63,7 @@ protected:
   Step gathered_block(std::int32_t size);
 
   PeekableInput image_;
-  SignalRun signal_{image_};
+  SignalRun signal_;
 
 private:
   // Reads and decodes the next piece of the signal block being read.

@@ -16,8 +16,10 @@ public:
   // A block's tag: its 4 bytes, or those the image still held.
   using Tag = std::span<const std::uint8_t>;
 
-  // image: from its first byte, the signature.
-  explicit PzxReader(PeekableInput image) : ContainerReader(std::move(image)) {}
+  // image: from its first byte, the signature. observer, when given,
+  // watches its signal blocks.
+  explicit PzxReader(PeekableInput image, RecordingObserver* observer = nullptr)
+      : ContainerReader(std::move(image), observer) {}
 
 private:
   Step read_block() override;

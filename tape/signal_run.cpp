@@ -175,8 +175,23 @@ bool SignalRun::pop(std::vector<std::uint8_t>& bytes) {
   if (!decoder_.pop(block)) {
     return false;
   }
+  if (observer_ != nullptr) {
+    // On the observer's clock, which the unheard signal moved on.
+    block.start += unheard_;
+    block.data_start += unheard_;
+    block.end += unheard_;
+    observer_->block(block);
+  }
   bytes = std::move(block.bytes);
   return true;
+}
+
+void SignalRun::pass_unheard(double t_states, std::uint64_t count) {
+  if (observer_ == nullptr || !(t_states > 0) || count == 0) {
+    return;
+  }
+  observer_->half_waves(t_states, count);
+  unheard_ += t_states * static_cast<double>(count);
 }
 
 } // namespace vetrik

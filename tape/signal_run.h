@@ -12,6 +12,7 @@
 #include "bytes/image_input.h"
 #include "signal/csw_reader.h"
 #include "signal/pulse_decoder.h"
+#include "signal/recording_observer.h"
 
 namespace vetrik {
 
@@ -24,8 +25,10 @@ public:
     DAMAGED    // its data broke or stopped short, or an entry ran past its end
   };
 
-  // Reads the signal blocks' bytes from image.
-  explicit SignalRun(ImageInput& image) : block_(image) {}
+  // Reads the signal blocks' bytes from image. observer, when given, is
+  // shown the signal and each block pop() gives; it must outlive the run.
+  explicit SignalRun(ImageInput& image, RecordingObserver* observer = nullptr)
+      : block_(image), observer_(observer), joiner_(decoder_, observer) {}
 
   // Each starts the next signal block of the run, its size bytes next in
   // the image.
@@ -57,6 +60,14 @@ public:
   // when none waits.
   bool pop(std::vector<std::uint8_t>& bytes);
 
+  // Whether an observer watches the signal.
+  bool observed() const { return observer_ != nullptr; }
+
+  // Signal the decoder never hears (a TZX tone or pulse sequence), between
+  // runs: count half-waves of t_states each, shown to the observer only. Its
+  // clock goes on by them; the decoder's does not.
+  void pass_unheard(double t_states, std::uint64_t count);
+
 private:
   enum class Source { NONE, DIRECT, CSW, PULSES };
 
@@ -71,8 +82,10 @@ private:
   LimitedInput block_; // the block being read
   Source source_ = Source::NONE;
   bool active_ = false;
+  RecordingObserver* observer_;
+  double unheard_ = 0; // T-states shown to the observer only
   PulseDecoder decoder_;
-  PulseJoiner joiner_{decoder_};
+  PulseJoiner joiner_;
   std::array<std::uint8_t, 4096> chunk_{};
 
   // Direct recordings.

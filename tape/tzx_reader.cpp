@@ -106,6 +106,10 @@ bool is_recording(std::uint8_t id) {
   return id == 0x15 || id == 0x18;
 }
 
+bool is_tone(std::uint8_t id) {
+  return id == 0x12 || id == 0x13;
+}
+
 } // namespace
 
 Step TzxReader::read_block() {
@@ -149,6 +153,9 @@ Step TzxReader::read_block(std::uint8_t id) {
       little_endian(fixed.data() + layout.count_at, layout.count_size);
   switch (layout.kind) {
   case Kind::SKIP:
+    if (is_tone(id) && signal_.observed()) {
+      return read_tone(id, fixed.data());
+    }
     if (!skip_bytes(image_, length)) {
       return bad_block(TRUNCATED_BLOCK, block_name(id));
     }
@@ -239,6 +246,23 @@ Step TzxReader::read_recording(std::uint8_t id, const std::uint8_t* fixed,
   }
   signal_.start_csw(length - CSW_FIELDS, rate, compression);
   return Step::signal_block(block_name(id));
+}
+
+Step TzxReader::read_tone(std::uint8_t id, const std::uint8_t* fixed) {
+  if (id == 0x12) {
+    // Pulse length 2, pulses 2.
+    signal_.pass_unheard(le16(fixed), le16(fixed + 2));
+    return Step::stepped_over();
+  }
+  // A word a pulse, as many as the fixed byte says.
+  for (std::uint8_t i = 0; i < fixed[0]; ++i) {
+    std::array<std::uint8_t, 2> word{};
+    if (!read_exactly(image_, word.data(), word.size())) {
+      return bad_block(TRUNCATED_BLOCK, block_name(id));
+    }
+    signal_.pass_unheard(le16(word.data()), 1);
+  }
+  return Step::stepped_over();
 }
 
 } // namespace vetrik

@@ -16,8 +16,10 @@ inline constexpr std::string_view TRUNCATED_TZX_HEADER = "truncated TZX header";
 
 class TzxReader final : public ContainerReader {
 public:
-  // image: from its first byte, the signature.
-  explicit TzxReader(PeekableInput image) : ContainerReader(std::move(image)) {}
+  // image: from its first byte, the signature. observer, when given,
+  // watches its signal blocks.
+  explicit TzxReader(PeekableInput image, RecordingObserver* observer = nullptr)
+      : ContainerReader(std::move(image), observer) {}
 
 private:
   Step read_block() override;
@@ -33,6 +35,9 @@ private:
   // the length they give: started in the signal run, or a bad block.
   Step read_recording(std::uint8_t id, const std::uint8_t* fixed,
                       std::uint64_t length);
+  // The rest of a tone, 0x12, or pulse sequence, 0x13, after its fixed
+  // bytes, for an observer: the decoder is not given them.
+  Step read_tone(std::uint8_t id, const std::uint8_t* fixed);
 
   bool header_read_ = false;
 };
