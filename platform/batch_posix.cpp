@@ -202,7 +202,7 @@ bool write_all(int fd, std::string_view text) {
   return true;
 }
 
-// The last part of path, trailing slashes left out.
+// The last name in path, trailing slashes left out.
 std::string last_part(const std::string& path) {
   std::size_t end = path.size();
   while (end > 1 && path[end - 1] == '/') {

@@ -75,7 +75,7 @@ bool is_separator(char c) {
   return c == '/' || c == '\\';
 }
 
-// The last part of path, trailing separators left out.
+// The last name in path, trailing separators left out.
 std::string last_part(const std::string& path) {
   std::size_t end = path.size();
   while (end > 1 && is_separator(path[end - 1])) {
