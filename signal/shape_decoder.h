@@ -84,8 +84,7 @@ private:
   // Running sums of the samples, the last ring_ of them: sum_[i & mask]
   // is the sum of the samples before sample i.
   std::vector<double> sums_;
-  std::vector<double> level_sums_; // the same of the levels
-  double level_total_ = 0;
+  std::vector<float> levels_; // the level of each sample, the same ones
   std::int64_t mask_ = 0;
   std::int64_t count_ = 0;
   double total_ = 0;

@@ -23,12 +23,15 @@ inline constexpr double TONE_HZ = 1600;
 inline constexpr double Q4_FIRST = 0.54119610;
 inline constexpr double Q4_SECOND = 1.30656296;
 
-// The level the decoders' samples are brought to is measured this far each
-// side of a sample: about a period of the tones, so that a dropout or a
-// tremolo changes it within a few half-waves.
+// The level the decoders' samples are brought to is measured about this far
+// each side of a sample: about a period of the tones, so that a dropout or a
+// tremolo changes it within a few half-waves. It is measured in stretches of
+// samples, over 7 of them centred on the one it is given for.
 inline constexpr double LEVEL_SECONDS = 0.00125;
+inline constexpr std::size_t LEVEL_STRETCHES = 7;
+inline constexpr std::size_t LEVEL_BEHIND = LEVEL_STRETCHES / 2;
 // Below this RMS a recording is silent: it is not made louder still.
-inline constexpr double QUIET = 1e-6;
+inline constexpr float QUIET = 1e-6F;
 
 inline constexpr std::size_t PIECE = SHAPE_PIECE_MOST;
 
@@ -64,9 +67,13 @@ ShapeListener::ShapeListener(double rate)
                                                Q4_SECOND, true)},
       tone_low_(
           section(rate / factor_for(rate), TONE_HZ, std::sqrt(0.5), false)),
-      window_(static_cast<std::size_t>(
-          std::lround(rate / factor_for(rate) * LEVEL_SECONDS))),
-      kept_plain_(2 * window_ + 1), kept_high_(2 * window_ + 1),
+      stretch_(std::max<std::size_t>(
+          1, static_cast<std::size_t>(
+                 std::lround(rate / factor_for(rate) * LEVEL_SECONDS * 2 /
+                             static_cast<double>(LEVEL_STRETCHES))))),
+      kept_plain_((LEVEL_BEHIND + 1) * stretch_),
+      kept_high_((LEVEL_BEHIND + 1) * stretch_),
+      kept_tone_((LEVEL_BEHIND + 1) * stretch_),
       tone_edges_(rate / factor_for(rate)),
       decoders_{ShapeDecoder(rate / factor_for(rate), false),
                 ShapeDecoder(rate / factor_for(rate), true)} {
@@ -77,6 +84,8 @@ ShapeListener::ShapeListener(double rate)
 }
 
 void ShapeListener::push(std::span<const float> samples) {
+  // The filters' state in locals, which the level's stores cannot touch.
+  Section first = high_[0], second = high_[1], tone = tone_low_;
   for (const float x : samples) {
     // The mean of each factor_ samples: crude, but the bits' tones lie far
     // below the new rate's half, and the noise it folds in is small.
@@ -87,39 +96,59 @@ void ShapeListener::push(std::span<const float> samples) {
     const float y = pending_sum_ / static_cast<float>(factor_);
     pending_ = 0;
     pending_sum_ = 0;
-    level(y, high_[1].run(high_[0].run(y)));
+    const float high = second.run(first.run(y));
+    level(y, high, tone.run(high));
   }
+  high_[0] = first;
+  high_[1] = second;
+  tone_low_ = tone;
   run(plain_.size());
 }
 
-void ShapeListener::level(float plain, float high) {
-  const std::size_t ring = kept_high_.size();
-  const std::size_t at = taken_ % ring;
-  if (taken_ >= ring) {
-    squares_ -= static_cast<double>(kept_high_[at]) * kept_high_[at];
-  }
-  kept_plain_[at] = plain;
-  kept_high_[at] = high;
-  squares_ += static_cast<double>(high) * high;
+void ShapeListener::level(float plain, float high, float tone) {
+  kept_plain_[put_] = plain;
+  kept_high_[put_] = high;
+  kept_tone_[put_] = tone;
+  put_ = put_ + 1 == kept_high_.size() ? 0 : put_ + 1;
+  squares_ += high * high;
   ++taken_;
-  if (taken_ <= window_) {
+  if (++in_stretch_ < stretch_) {
     return;
   }
-  const std::size_t given = (taken_ - 1 - window_) % ring;
-  give(kept_plain_[given], kept_high_[given],
-       static_cast<float>(
-           std::sqrt(std::max(0.0, squares_) /
-                     static_cast<double>(std::min(taken_, ring)))));
+  in_stretch_ = 0;
+  const std::size_t stretches = taken_ / stretch_;
+  stretch_squares_[stretches % LEVEL_STRETCHES] = squares_;
+  squares_ = 0;
+  if (stretches > LEVEL_BEHIND) {
+    // The stretches around the one given, as far as there are any before.
+    const std::size_t around = std::min(stretches, LEVEL_STRETCHES);
+    float sum = 0;
+    for (std::size_t k = 0; k < around; ++k) {
+      sum += stretch_squares_[(stretches - k) % LEVEL_STRETCHES];
+    }
+    give_stretch(stretches - 1 - LEVEL_BEHIND,
+                 std::sqrt(sum / static_cast<float>(around * stretch_)));
+  }
 }
 
-void ShapeListener::give(float plain, float high, float level) {
-  const float gain = 1 / std::max(level, static_cast<float>(QUIET));
-  levels_.push_back(level);
-  plain_.push_back(plain);
-  filtered_.push_back(high);
-  tone_.push_back(tone_low_.run(high * gain));
-  if (plain_.size() == PIECE) {
-    run(PIECE);
+// Gives the decoders the samples of a stretch, brought to the same level.
+void ShapeListener::give_stretch(std::size_t stretch, float level) {
+  const float gain = 1 / std::max(level, QUIET);
+  const std::size_t ring = kept_high_.size();
+  const std::size_t first = stretch * stretch_;
+  const std::size_t n = std::min(taken_, first + stretch_) - first;
+  std::size_t at = first % ring;
+  for (std::size_t i = 0; i < n; ++i) {
+    levels_.push_back(level);
+    plain_.push_back(kept_plain_[at]);
+    filtered_.push_back(kept_high_[at]);
+    // The tone's smoothing is linear and the level moves slowly: smoothing
+    // first and bringing to the level after is the same.
+    tone_.push_back(kept_tone_[at] * gain);
+    at = at + 1 == ring ? 0 : at + 1;
+    if (plain_.size() == PIECE) {
+      run(PIECE);
+    }
   }
 }
 
@@ -138,19 +167,24 @@ void ShapeListener::run(std::size_t n) {
 }
 
 void ShapeListener::finish() {
-  // The last window_ samples, each over the samples there are around it.
-  const std::size_t ring = kept_high_.size();
-  std::size_t from = taken_ > 2 * window_ ? taken_ - 2 * window_ - 1 : 0;
-  for (std::size_t n = taken_ > window_ ? taken_ - window_ : 0; n < taken_;
-       ++n) {
-    if (n > window_ && n - window_ - 1 >= from) {
-      const float old = kept_high_[from % ring];
-      squares_ -= static_cast<double>(old) * old;
-      ++from;
+  // The stretches not given yet, the one under way too, each over the
+  // stretches there are around it.
+  const std::size_t done = taken_ / stretch_;
+  if (taken_ % stretch_ != 0) {
+    stretch_squares_[(done + 1) % LEVEL_STRETCHES] = squares_;
+  }
+  const std::size_t all = (taken_ + stretch_ - 1) / stretch_;
+  for (std::size_t stretch = done > LEVEL_BEHIND ? done - LEVEL_BEHIND : 0;
+       stretch < all; ++stretch) {
+    float sum = 0;
+    std::size_t around = 0;
+    for (std::size_t k = stretch > LEVEL_BEHIND ? stretch - LEVEL_BEHIND : 0;
+         k <= stretch + LEVEL_BEHIND && k < all; ++k) {
+      sum += stretch_squares_[(k + 1) % LEVEL_STRETCHES];
+      ++around;
     }
-    give(kept_plain_[n % ring], kept_high_[n % ring],
-         static_cast<float>(std::sqrt(std::max(0.0, squares_) /
-                                      static_cast<double>(taken_ - from))));
+    give_stretch(stretch,
+                 std::sqrt(sum / static_cast<float>(around * stretch_)));
   }
   run(plain_.size());
   half_waves_.clear();

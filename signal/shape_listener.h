@@ -44,10 +44,13 @@ private:
     }
   };
   static Section section(double rate, double hz, double q, bool high);
-  // Takes one sample as recorded and high-passed; gives the one window_
-  // samples before it, over the level around it.
-  void level(float plain, float high);
-  void give(float plain, float high, float level);
+  // Takes one sample as recorded, high-passed, and smoothed for the tone.
+  // The level is measured in
+  // stretches of stretch_ samples: when one is complete, the stretch
+  // LEVEL_BEHIND before it is given, over the level of the LEVEL_STRETCHES
+  // around it.
+  void level(float plain, float high, float tone);
+  void give_stretch(std::size_t stretch, float level);
   void run(std::size_t n);
 
   std::size_t factor_; // recording samples a sample here
@@ -55,12 +58,16 @@ private:
   float pending_sum_ = 0;
   std::array<Section, 2> high_;
   Section tone_low_;
-  // The level: the RMS of the high-passed samples over window_ samples
-  // each side, from the last 2 window_ + 1 of them.
-  std::size_t window_;
-  std::vector<float> kept_plain_, kept_high_;
-  std::size_t taken_ = 0; // samples taken into the level so far
-  double squares_ = 0;
+  // The level: the RMS of the high-passed samples, the sum of the squares
+  // of each of the last LEVEL_STRETCHES stretches, and the samples of the
+  // last LEVEL_BEHIND + 1 stretches, not yet given.
+  std::size_t stretch_;
+  std::vector<float> kept_plain_, kept_high_, kept_tone_;
+  std::array<float, 8> stretch_squares_{};
+  float squares_ = 0;     // of the stretch under way
+  std::size_t taken_ = 0; // samples taken so far
+  std::size_t put_ = 0;   // where the next goes in kept_plain_ and kept_high_
+  std::size_t in_stretch_ = 0; // samples of the stretch under way
   EdgeFinder tone_edges_;
   std::array<ShapeDecoder, DECODERS> decoders_;
   std::vector<float> levels_, plain_, filtered_, tone_;
