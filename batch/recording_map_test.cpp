@@ -226,9 +226,14 @@ bool rsvg_installed() {
 
 // Renders svg with rsvg-convert; false when it fails or the PNG is not one.
 bool render(const std::string& svg, Picture& picture) {
-  const std::string dir = ::testing::TempDir();
-  const std::string in = dir + "/vetrik_map.svg";
-  const std::string out = dir + "/vetrik_map.png";
+  // Named after the test, which ctest may run beside the others.
+  static int count = 0;
+  const std::string base =
+      ::testing::TempDir() + "/vetrik_map_" +
+      ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+      std::to_string(count++);
+  const std::string in = base + ".svg";
+  const std::string out = base + ".png";
   std::ofstream(in, std::ios::binary) << svg;
   std::remove(out.c_str());
   if (std::system(("rsvg-convert -o '" + out + "' '" + in + "'").c_str()) !=
@@ -237,6 +242,9 @@ bool render(const std::string& svg, Picture& picture) {
   }
   std::ifstream file(out, std::ios::binary);
   const Bytes png{std::istreambuf_iterator<char>(file), {}};
+  file.close();
+  std::remove(in.c_str());
+  std::remove(out.c_str());
   return decode_png(png, picture);
 }
 

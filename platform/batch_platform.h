@@ -150,4 +150,12 @@ public:
 // The platform of the system the program was built for.
 std::unique_ptr<BatchPlatform> make_system_batch_platform();
 
+// The program's arguments, its name first: as given on POSIX, from the
+// wide command line as UTF-8 on Windows.
+std::vector<std::string> batch_arguments(int argc, char** argv);
+
+// The path of the program called name (".exe" added on Windows) in the
+// folder the running program lies in; name alone when that is not known.
+std::string program_beside(BatchPlatform& platform, std::string_view name);
+
 } // namespace vetrik

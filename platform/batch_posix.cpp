@@ -762,4 +762,17 @@ std::unique_ptr<BatchPlatform> make_system_batch_platform() {
   return std::make_unique<PosixBatchPlatform>();
 }
 
+std::vector<std::string> batch_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + std::max(argc, 0));
+}
+
+std::string program_beside(BatchPlatform& platform, std::string_view name) {
+  const std::string own = platform.own_program();
+  const std::size_t slash = own.find_last_of('/');
+  if (slash == std::string::npos) {
+    return std::string(name);
+  }
+  return own.substr(0, slash + 1) + std::string(name);
+}
+
 } // namespace vetrik

@@ -4,6 +4,8 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <string>
@@ -741,6 +743,30 @@ std::unique_ptr<BatchPlatform> make_system_batch_platform() {
   static const bool installed = (install_handlers(), true);
   (void)installed;
   return std::make_unique<Win32BatchPlatform>();
+}
+
+std::vector<std::string> batch_arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide_arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide_arguments == nullptr) {
+    return std::vector<std::string>(argv, argv + std::max(argc, 0));
+  }
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) {
+    arguments.push_back(narrow(wide_arguments[i]));
+  }
+  LocalFree(wide_arguments);
+  return arguments;
+}
+
+std::string program_beside(BatchPlatform& platform, std::string_view name) {
+  const std::string own = platform.own_program();
+  const std::size_t slash = own.find_last_of("/\\");
+  const std::string file = std::string(name) + ".exe";
+  if (slash == std::string::npos) {
+    return file;
+  }
+  return own.substr(0, slash + 1) + file;
 }
 
 } // namespace vetrik

@@ -4,7 +4,8 @@
 # architecture first). Waits for a dpkg lock that another install holds.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev zlib1g-dev "$@")
+packages=(cmake ninja-build g++ libgtest-dev zlib1g-dev nlohmann-json3-dev libcli11-dev
+  librsvg2-bin "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
