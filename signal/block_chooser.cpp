@@ -17,11 +17,13 @@ bool checks(const DecodedBlock& block) {
 
 // Whether voter, a candidate that checks, stands for candidate's bytes: it
 // holds them, or their start, as a listener that lost the block early does
-// (the first bytes of a header, flag and type 0, check by themselves).
+// (the first bytes of a header, flag and type 0, check by themselves). One
+// only a byte short stands for nothing longer: a 0 byte read into the quiet
+// after a block checks as well as the block.
 bool votes_for(const DecodedBlock& voter, const DecodedBlock& candidate) {
   const std::vector<std::uint8_t>& v = voter.bytes;
   const std::vector<std::uint8_t>& c = candidate.bytes;
-  return checks(voter) && v.size() <= c.size() &&
+  return checks(voter) && (v.size() == c.size() || v.size() + 1 < c.size()) &&
          std::equal(v.begin(), v.end(), c.begin());
 }
 

@@ -66,6 +66,7 @@ TEST(BlockChooser, TakesTheBytesMostCandidatesThatCheckAgreeOn) {
   const Bytes start = {0x00, 0x00};                 // its start, checks
   const Bytes short_fail = {0xFF, 0x01};
   const Bytes long_fail = {0xFF, 0x01, 0x02};
+  const Bytes a_and_zero = {0xFF, 0x10, 0x20, 0xCF, 0x00}; // checks too
   struct Case {
     const char* name;
     std::vector<Bytes> candidates;
@@ -80,6 +81,7 @@ TEST(BlockChooser, TakesTheBytesMostCandidatesThatCheckAgreeOn) {
        {b, a, near_a},
        a},
       {"an even vote nothing breaks fails", {a, b}, {}},
+      {"a 0 byte read past the end wins no votes", {a, a, a_and_zero}, a},
       {"with none that checks, the longest",
        {short_fail, long_fail},
        long_fail},
