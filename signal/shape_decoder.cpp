@@ -398,6 +398,7 @@ void ShapeDecoder::find_sync() {
   at_ = best_at + (SYNC1_HALF_WAVE + SYNC2_HALF_WAVE) * unit;
   half_ = ZERO_HALF_WAVE * unit;
   sync_half_ = half_;
+  data_start_ = at_ * t_per_sample_;
   level_ = best.tone / (TONE_FIT * p);
   tone_level_ = level_;
   recorded_sum_ = 0;
@@ -582,6 +583,7 @@ void ShapeDecoder::end_block() {
     block.bytes.assign(bytes_.begin(),
                        bytes_.begin() + static_cast<std::ptrdiff_t>(size));
     block.start = tone_start_;
+    block.data_start = data_start_;
     block.end = at_ * t_per_sample_;
     block.cut = cut_;
     block.open_end = open_end;

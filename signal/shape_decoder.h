@@ -107,9 +107,10 @@ private:
   double quiet_until_ = 0; // sample position before which no tone counts
 
   // The bits.
-  double at_ = 0;        // sample position of the next bit
-  double half_ = 0;      // samples in 855 T-states, following the bits
-  double sync_half_ = 0; // half_ as the tone showed it
+  double at_ = 0;         // sample position of the next bit
+  double data_start_ = 0; // T-states to the block's first bit
+  double half_ = 0;       // samples in 855 T-states, following the bits
+  double sync_half_ = 0;  // half_ as the tone showed it
   double sign_ = 1;
   double level_ = 0;
   double tone_level_ = 0; // the level of the block's tone
