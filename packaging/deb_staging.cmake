@@ -10,8 +10,10 @@ set(doc "${root}/share/doc/vetrik")
 
 # Manual pages and changelogs are compressed, storing no name and no time, so
 # that the same sources give the same package.
-execute_process(COMMAND gzip -9nf "${root}/share/man/man1/vetrik.1"
-                COMMAND_ERROR_IS_FATAL ANY)
+foreach(page IN ITEMS vetrik vetrik-batch)
+  execute_process(COMMAND gzip -9nf "${root}/share/man/man1/${page}.1"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
 execute_process(
   COMMAND bash "${CPACK_VETRIK_SOURCE_DIR}/packaging/debian_changelog.sh"
           "${CPACK_VETRIK_SOURCE_DIR}/CHANGELOG.md" "${CPACK_DEBIAN_PACKAGE_MAINTAINER}"
@@ -23,6 +25,8 @@ file(COPY "${CPACK_VETRIK_COPYRIGHT}" DESTINATION "${doc}")
 file(REMOVE "${doc}/LICENSE")
 
 # Strip what Debian's own packages leave out too.
-execute_process(COMMAND "${CPACK_VETRIK_STRIP}" --remove-section=.comment
-                        --remove-section=.note "${root}/bin/vetrik"
-                COMMAND_ERROR_IS_FATAL ANY)
+foreach(program IN ITEMS vetrik vetrik-batch)
+  execute_process(COMMAND "${CPACK_VETRIK_STRIP}" --remove-section=.comment
+                          --remove-section=.note "${root}/bin/${program}"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endforeach()

@@ -1,5 +1,5 @@
-# What a release ships: the install rule, the manual page with the version put
-# in, the users' README, the checks that keep the page and the README in step,
+# What a release ships: the install rule, the manual pages with the version
+# put in, the users' README, the checks that keep the page and the README in step,
 # and the Debian package and the Windows zip, both made by CPack from the
 # install rule.
 include(GNUInstallDirs)
@@ -11,15 +11,19 @@ set(VETRIK_MAINTAINER "the vetrik developers <vetrik-devel@example.org>"
 # calls (which need the optimiser) and a global offset table made read-only
 # at start. The sanitizer and fuzz builds are left as they are.
 if(NOT WIN32 AND NOT VETRIK_SANITIZE AND NOT VETRIK_FUZZ)
-  foreach(target IN ITEMS ${VETRIK_LAYERS} vetrik)
+  foreach(target IN ITEMS ${VETRIK_LAYERS} vetrik_batch_core vetrik vetrik-batch)
     target_compile_options(${target} PRIVATE
       "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
   endforeach()
   target_link_options(vetrik PRIVATE LINKER:-z,relro,-z,now)
+  target_link_options(vetrik-batch PRIVATE LINKER:-z,relro,-z,now)
 endif()
 
-# The page is written by hand; only its version comes from project().
-configure_file(doc/vetrik.1.in vetrik.1 @ONLY)
+# The pages are written by hand; only their version comes from project().
+set(VETRIK_PAGES vetrik vetrik-batch)
+foreach(page IN LISTS VETRIK_PAGES)
+  configure_file(doc/${page}.1.in ${page}.1 @ONLY)
+endforeach()
 
 # The README that ships is the users' part of README.md: the sections for
 # those who have the sources (marked "<!-- sources only -->") are left out.
@@ -33,9 +37,10 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              README.md packaging/user_readme.sh)
 
 if(WIN32)
-  # The zip's one folder holds the program, and the README and the
-  # licence as text files with CR LF line ends.
-  install(TARGETS vetrik RUNTIME DESTINATION .)
+  # The zip's one folder holds the two programs side by side (vetrik-batch
+  # runs the vetrik.exe beside it), and the README and the licence as text
+  # files with CR LF line ends.
+  install(TARGETS vetrik vetrik-batch RUNTIME DESTINATION .)
   foreach(pair IN ITEMS "${VETRIK_USER_README}=README.txt"
                         "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE=LICENSE.txt")
     string(REPLACE "=" ";" pair "${pair}")
@@ -49,8 +54,10 @@ if(WIN32)
   endforeach()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
 else()
-  install(TARGETS vetrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # One folder for both programs: vetrik-batch runs the vetrik beside it.
+  install(TARGETS vetrik vetrik-batch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1
+                ${CMAKE_CURRENT_BINARY_DIR}/vetrik-batch.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${VETRIK_USER_README} LICENSE
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -90,7 +97,11 @@ checksums of every file.
 It is made for rescuing old tapes in bulk from scripts: every problem is
 reported on the console and in the exit status, a file that holds data is
 never overwritten, no output lands outside the current directory or behind
-a symbolic link, and memory use does not grow with the image.")
+a symbolic link, and memory use does not grow with the image.
+
+vetrik-batch runs vetrik on every image of a folder tree, several at once,
+each into a folder of its own, and keeps a JSON Lines report of every
+image's outcome and files; a rerun skips the images done already.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
 
@@ -112,8 +123,8 @@ else()
 endif()
 include(CPack)
 
-# The page and the README must list the same messages; the page must be clean
-# for both man page formatters found.
+# The vetrik page and the README must list the same messages; both pages must
+# be clean for both man page formatters found.
 if(VETRIK_TESTS AND NOT CMAKE_CROSSCOMPILING)
   add_test(NAME Manual.ListsTheMessagesOfTheReadme
            COMMAND ${VETRIK_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/tests/manual_matches_readme.sh
@@ -121,15 +132,24 @@ if(VETRIK_TESTS AND NOT CMAKE_CROSSCOMPILING)
   add_test(NAME Manual.AgreementCheckGivesTheRightVerdicts
            COMMAND ${VETRIK_BASH} ${CMAKE_CURRENT_SOURCE_DIR}/tests/manual_matches_readme_test.sh)
   find_program(VETRIK_MANDOC mandoc)
-  if(VETRIK_MANDOC)
-    add_test(NAME Manual.MandocLintIsSilent
-             COMMAND ${VETRIK_MANDOC} -Tlint ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1)
-    set_tests_properties(Manual.MandocLintIsSilent PROPERTIES FAIL_REGULAR_EXPRESSION ".")
-  endif()
   find_program(VETRIK_GROFF groff)
-  if(VETRIK_GROFF)
-    add_test(NAME Manual.GroffWarnsOfNothing
-             COMMAND ${VETRIK_GROFF} -man -ww -z ${CMAKE_CURRENT_BINARY_DIR}/vetrik.1)
-    set_tests_properties(Manual.GroffWarnsOfNothing PROPERTIES FAIL_REGULAR_EXPRESSION ".")
-  endif()
+  foreach(page IN LISTS VETRIK_PAGES)
+    # The vetrik page's tests keep their names of old.
+    set(suffix "")
+    if(NOT page STREQUAL "vetrik")
+      set(suffix ".${page}")
+    endif()
+    if(VETRIK_MANDOC)
+      add_test(NAME Manual.MandocLintIsSilent${suffix}
+               COMMAND ${VETRIK_MANDOC} -Tlint ${CMAKE_CURRENT_BINARY_DIR}/${page}.1)
+      set_tests_properties(Manual.MandocLintIsSilent${suffix} PROPERTIES
+                           FAIL_REGULAR_EXPRESSION ".")
+    endif()
+    if(VETRIK_GROFF)
+      add_test(NAME Manual.GroffWarnsOfNothing${suffix}
+               COMMAND ${VETRIK_GROFF} -man -ww -z ${CMAKE_CURRENT_BINARY_DIR}/${page}.1)
+      set_tests_properties(Manual.GroffWarnsOfNothing${suffix} PROPERTIES
+                           FAIL_REGULAR_EXPRESSION ".")
+    endif()
+  endforeach()
 endif()

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks the packages in dist/ as a user would meet them: the Debian package
-# passes lintian, and unpacked into a scratch root its program extracts the
-# sample tape and its manual page renders cleanly; the Windows zip holds just
-# the program and two CR LF text files, and its program, run under Wine
-# straight from the unpacked zip, extracts the sample tape too. Both ship the
-# users' README, which agrees with the page and points to nothing they lack.
+# passes lintian, and unpacked into a scratch root its vetrik extracts the
+# sample tape, its vetrik-batch a small tree of the sample tapes, and both
+# manual pages render cleanly; the Windows zip holds just the two programs
+# and two CR LF text files, and its programs, run under Wine straight from
+# the unpacked zip, do the same. Both ship the users' README, which agrees
+# with the vetrik page and points to nothing they lack.
 # Usage: scripts/check-packages.sh VERSION   (the packages' version)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,13 +51,76 @@ check_extracts_sample() {
   echo "ok: $what extracts the sample tape"
 }
 
+# check_batch WHAT DIR COMMAND...: makes in the new directory DIR a tree of
+# the three sample tapes (one of them in a folder below, one named in capitals),
+# runs COMMAND -o out tree there and checks its exit status, its summary,
+# report.jsonl and every image's folder: the console text of vetrik, the
+# files matching the sample's, the record written. Then runs it again, which
+# must skip all three.
+check_batch() {
+  local what=$1 dir=$2 status=0 folder line
+  shift 2
+  mkdir -p "$dir/tree/sub"
+  cp samples/sample.tap "$dir/tree/sample.tap"
+  cp samples/sample.tzx "$dir/tree/sub/SAMPLE.TZX"
+  cp samples/sample.csw "$dir/tree/sample.csw"
+  echo "not a tape" >"$dir/tree/notes.txt"
+  (cd "$dir" && "$@" -j 2 -o out tree </dev/null >"$scratch/batch.out" 2>"$scratch/batch.err") ||
+    status=$?
+  [ "$status" -eq 0 ] || fail "$what: exit status $status: $(cat "$scratch/batch.err")"
+  [ ! -s "$scratch/batch.out" ] || fail "$what: printed on standard output: $(cat "$scratch/batch.out")"
+  tr -d '\r' <"$scratch/batch.err" | grep -qx "vetrik-batch: 3 images: 3 ok, 0 with a problem, 0 unreadable" ||
+    fail "$what: no summary of 3 images ok: $(cat "$scratch/batch.err")"
+  [ "$(wc -l <"$dir/out/report.jsonl")" -eq 3 ] || fail "$what: report.jsonl is not 3 lines"
+  for folder in sample.tap sub/SAMPLE.TZX sample.csw; do
+    line=$(grep -F "\"folder\":\"out/$folder\"" "$dir/out/report.jsonl") ||
+      fail "$what: no line in report.jsonl for out/$folder"
+    [[ $line == *'"outcome":"ok"'* && $line == *'"skipped":false'* ]] ||
+      fail "$what: out/$folder is not recorded as ok: $line"
+    [ "$(cat "$dir/out/$folder/.vetrik-done.json")" = "$line" ] ||
+      fail "$what: out/$folder/.vetrik-done.json is not its line of report.jsonl"
+    [ "$(cat "$dir/out/$folder/.vetrik-report.txt")" = "$SAMPLE_OUTPUT" ] ||
+      fail "$what: out/$folder/.vetrik-report.txt is not the console text of vetrik"
+    [ "$(find "$dir/out/$folder" -mindepth 1 ! -name '.vetrik-*' | wc -l)" -eq \
+      "$(wc -l <samples/sample.sha256)" ] || fail "$what: out/$folder holds other files than the sample's"
+    (cd "$dir/out/$folder" && sha256sum --quiet --strict -c "$repo/samples/sample.sha256") ||
+      fail "$what: the files in out/$folder differ from the sample's"
+  done
+  [ ! -e "$dir/out/notes.txt" ] || fail "$what: took notes.txt for an image"
+  status=0
+  (cd "$dir" && "$@" -o out tree </dev/null >/dev/null 2>"$scratch/batch.err") || status=$?
+  [ "$status" -eq 0 ] || fail "$what: the rerun's exit status is $status"
+  [ "$(grep -c '"skipped":true' "$dir/out/report.jsonl")" -eq 3 ] ||
+    fail "$what: the rerun did not skip the three images done"
+  echo "ok: $what extracts a tree of the sample tapes, and skips them on a rerun"
+}
+
+# check_page WHAT PAGE.gz NAME: the packaged page renders with man -l,
+# without a warning, under its heading and with the version; mandoc -Tlint
+# and groff -ww print nothing on it.
+check_page() {
+  local what=$1 page=$2 name=$3 lint
+  MANWIDTH=80 man -l "$page" >"$scratch/page.txt" 2>"$scratch/man.err" || fail "man -l $what failed"
+  [ ! -s "$scratch/man.err" ] || fail "man -l $what warns: $(cat "$scratch/man.err")"
+  grep -q "^$name(1)" "$scratch/page.txt" && grep -q "^EXIT STATUS" "$scratch/page.txt" &&
+    grep -q "vetrik $version" "$scratch/page.txt" ||
+    fail "$what rendered without its heading, EXIT STATUS or version"
+  zcat "$page" >"$scratch/page.1"
+  lint=$(mandoc -Tlint "$scratch/page.1" 2>&1 || true)
+  [ -z "$lint" ] || fail "mandoc -Tlint on $what: $lint"
+  lint=$(groff -man -ww -z "$scratch/page.1" 2>&1 || true)
+  [ -z "$lint" ] || fail "groff -man -ww -z on $what: $lint"
+  echo "ok: man -l renders $what; mandoc -Tlint and groff -ww are silent"
+}
+
 # --- The install rule, which both packages are made from ---
 DESTDIR=$scratch/destdir cmake --install build/release --prefix /usr/local >/dev/null
 installed=$(cd "$scratch/destdir" && find . -type f | LC_ALL=C sort)
-expected=$'./usr/local/bin/vetrik\n./usr/local/share/doc/vetrik/LICENSE\n'
-expected+=$'./usr/local/share/doc/vetrik/README.md\n./usr/local/share/man/man1/vetrik.1'
+expected=$'./usr/local/bin/vetrik\n./usr/local/bin/vetrik-batch\n'
+expected+=$'./usr/local/share/doc/vetrik/LICENSE\n./usr/local/share/doc/vetrik/README.md\n'
+expected+=$'./usr/local/share/man/man1/vetrik-batch.1\n./usr/local/share/man/man1/vetrik.1'
 [ "$installed" = "$expected" ] || fail "cmake --install puts in place:"$'\n'"$installed"
-echo "ok: cmake --install puts in place the program, its page, README and LICENSE, under DESTDIR"
+echo "ok: cmake --install puts in place both programs, their pages, README and LICENSE, under DESTDIR"
 
 # The users' README: README.md without its sections for those with the
 # sources; it must still list what the page lists, and name no file, script
@@ -92,17 +156,13 @@ cmp -s "$root/usr/share/doc/vetrik/README.md" "$user_readme" ||
 check_extracts_sample "the packaged vetrik" "$scratch/deb-out" "$root/usr/bin/vetrik" \
   "$PWD/samples/sample.tap"
 
-page=$root/usr/share/man/man1/vetrik.1.gz
-MANWIDTH=80 man -l "$page" >"$scratch/page.txt" 2>"$scratch/man.err" || fail "man -l failed"
-[ ! -s "$scratch/man.err" ] || fail "man -l warns: $(cat "$scratch/man.err")"
-grep -q "^VETRIK(1)" "$scratch/page.txt" && grep -q "^DIAGNOSTICS" "$scratch/page.txt" &&
-  grep -q "vetrik $version" "$scratch/page.txt" || fail "the page rendered without its heading, DIAGNOSTICS or version"
-zcat "$page" >"$scratch/vetrik.1"
-lint=$(mandoc -Tlint "$scratch/vetrik.1" 2>&1 || true)
-[ -z "$lint" ] || fail "mandoc -Tlint: $lint"
-lint=$(groff -man -ww -z "$scratch/vetrik.1" 2>&1 || true)
-[ -z "$lint" ] || fail "groff -man -ww -z: $lint"
-echo "ok: man -l renders the page; mandoc -Tlint and groff -ww are silent"
+[ "$("$root/usr/bin/vetrik-batch" --version)" = "vetrik-batch $version" ] ||
+  fail "the packaged vetrik-batch --version does not print vetrik-batch $version"
+check_batch "the packaged vetrik-batch" "$scratch/deb-batch" "$root/usr/bin/vetrik-batch"
+
+check_page "the vetrik page" "$root/usr/share/man/man1/vetrik.1.gz" VETRIK
+grep -q "^DIAGNOSTICS" "$scratch/page.txt" || fail "the vetrik page rendered without DIAGNOSTICS"
+check_page "the vetrik-batch page" "$root/usr/share/man/man1/vetrik-batch.1.gz" VETRIK-BATCH
 
 zcat "$root/usr/share/doc/vetrik/changelog.gz" >"$scratch/changelog"
 changelog_version=$(dpkg-parsechangelog -l "$scratch/changelog" -S Version)
@@ -114,7 +174,7 @@ echo "ok: the changelog's newest entry is $version"
 [ -f "$zip" ] || fail "$zip is missing"
 top=vetrik-${version}-win32
 listing=$(unzip -Z1 "$zip" | LC_ALL=C sort)
-[ "$listing" = "$top/LICENSE.txt"$'\n'"$top/README.txt"$'\n'"$top/vetrik.exe" ] ||
+[ "$listing" = "$top/LICENSE.txt"$'\n'"$top/README.txt"$'\n'"$top/vetrik-batch.exe"$'\n'"$top/vetrik.exe" ] ||
   fail "the zip holds: $listing"
 unzip -q "$zip" -d "$scratch/zip"
 for pair in "README.txt:$user_readme" LICENSE.txt:LICENSE; do
@@ -122,17 +182,20 @@ for pair in "README.txt:$user_readme" LICENSE.txt:LICENSE; do
   [ "$(grep -c $'\r$' "$text")" -eq "$(wc -l <"$text")" ] || fail "${pair%%:*} has a line end without CR"
   tr -d '\r' <"$text" | cmp -s - "${pair#*:}" || fail "${pair%%:*} is not ${pair#*:}"
 done
-echo "ok: the zip holds vetrik.exe, README.txt (the users' README) and LICENSE.txt, the texts with CR LF"
+echo "ok: the zip holds vetrik.exe, vetrik-batch.exe, README.txt (the users' README) and LICENSE.txt, the texts with CR LF"
 
 exe=$scratch/zip/$top/vetrik.exe
-dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
-for dll in $dlls; do
-  case $dll in
-    kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | shell32.dll | ntdll.dll) ;;
-    *) fail "vetrik.exe needs $dll, which Windows does not have" ;;
-  esac
+batch_exe=$scratch/zip/$top/vetrik-batch.exe
+for program in "$exe" "$batch_exe"; do
+  dlls=$(i686-w64-mingw32-objdump -p "$program" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+  for dll in $dlls; do
+    case $dll in
+      kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | shell32.dll | ntdll.dll) ;;
+      *) fail "${program##*/} needs $dll, which Windows does not have" ;;
+    esac
+  done
+  echo "ok: ${program##*/} needs only $(echo $dlls)"
 done
-echo "ok: vetrik.exe needs only $(echo $dlls)"
 
 # A fresh prefix, no debug chatter, no offer to install Mono or Gecko; the
 # server is started with its streams elsewhere so that it holds no pipe of ours.
@@ -144,4 +207,8 @@ timeout 600 wineboot --init </dev/null >/dev/null 2>&1
 cp samples/sample.tap "$scratch/sample.tap"
 check_extracts_sample "vetrik.exe from the zip, under Wine" "$scratch/wine-out" \
   timeout 300 wine "$exe" ../sample.tap
+[ "$(timeout 300 wine "$batch_exe" --version </dev/null | tr -d '\r')" = "vetrik-batch $version" ] ||
+  fail "vetrik-batch.exe --version does not print vetrik-batch $version"
+check_batch "vetrik-batch.exe from the zip, under Wine" "$scratch/wine-batch" \
+  timeout 300 wine "$batch_exe"
 echo "all package checks passed"
