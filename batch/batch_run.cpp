@@ -399,6 +399,13 @@ void Batch::fail(std::size_t image, const std::string& folder,
   r.problem = problem;
   r.exit_status = -1;
   tell(images_[image].path + ": " + problem);
+  // On the report, as every image is, but with no record: a rerun tries it
+  // again.
+  std::string error;
+  if (!platform_.append(join_path(options_.output, REPORT_FILE),
+                        record_line(r) + "\n", error)) {
+    tell(join_path(options_.output, REPORT_FILE) + ": " + error);
+  }
   ++failed_;
   problems_.push_back(r);
   progress_.finished(images_[image].size, true);
