@@ -11,6 +11,7 @@
 #include "batch/image_record.h"
 #include "batch/image_walk.h"
 #include "batch/sha256.h"
+#include "fileio/file_access.h"
 #include "platform/fake_batch_platform.h"
 
 namespace vetrik {
@@ -227,6 +228,7 @@ FakeChildRun act_vetrik(FakeBatchPlatform& p, const std::string& image) {
 class BatchRun : public ::testing::Test {
 protected:
   BatchRun() {
+    file_system_init(); // the batch reads images' first bytes through it
     fresh();
     options_.paths = {"shelf"};
     options_.output = "out";
