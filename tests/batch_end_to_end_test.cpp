@@ -51,10 +51,7 @@ public:
       text +=
           arg.find(' ') == std::string::npos ? " " + arg : " \"" + arg + "\"";
     }
-    std::wstring line(text.size(), L'\0');
-    line.resize(static_cast<std::size_t>(MultiByteToWideChar(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), line.data(),
-        static_cast<int>(line.size()))));
+    std::wstring line(text.begin(), text.end()); // ASCII on Windows
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE out = CreateFileW(output.wstring().c_str(), GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
