@@ -57,12 +57,22 @@ inline constexpr double HALF_MOST = 1.4;
 // One half of a bit and the next this much stronger than another: the
 // level stepped between them.
 inline constexpr double STEP_RATIO = 8;
+inline constexpr double LEVEL_STEP = 1.25;
+// The level measured around a bit this much lower at its end than at its
+// start: it fell within the bit, steeply.
+inline constexpr double LEVEL_FALL = 1.5;
 // How fast the level follows the bits.
 inline constexpr double LEVEL_AVERAGING = 8;
 // A byte ends the block unless this many of its bits have their shape.
 inline constexpr int PLAIN_BITS_LEAST = 7;
 // The block ends at the last byte of these whose checksum holds.
 inline constexpr std::size_t END_CANDIDATES = 3;
+// Further back, up to WEAK_BACK bytes, it ends at such a byte where the
+// bytes after it are weak, as bits read on into the quiet after a block
+// that ended inside a dropout are: their shapes fit, on the whole, less
+// than WEAK_SHARE as well as the block's.
+inline constexpr std::size_t WEAK_BACK = SHAPE_WEAK_BACK;
+inline constexpr double WEAK_SHARE = 0.5;
 // Where the bits stop but a signal this strong (of the tone's level, in
 // stretches of a half-bit) goes on, the clock has lost the bits: what was
 // read is no block.
@@ -403,6 +413,8 @@ void ShapeDecoder::find_sync() {
   tone_level_ = level_;
   recorded_sum_ = 0;
   recorded_length_ = 0;
+  byte_strength_ = 0;
+  strength_sum_ = 0;
   bytes_.clear();
   check_.clear();
   byte_ = 0;
@@ -444,8 +456,16 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
                                         std::fabs(i3), std::fabs(part(3))};
     const auto most = std::max_element(size.begin(), size.end());
     const auto least = std::min_element(size.begin(), size.end());
-    bit.step =
-        *most > STEP_RATIO * *least && (steps == Steps::ANY || least < most);
+    // Only where the level measured around the bit steps too: noise that
+    // happens to leave a half small is no step.
+    const double before = level_over(at, at + h);
+    const double after = level_over(at + 3 * h, at + 4 * h);
+    const bool stepped =
+        *most > STEP_RATIO * *least &&
+        std::max(before, after) > LEVEL_STEP * std::min(before, after);
+    bit.step = stepped && (steps == Steps::ANY || least < most);
+    bit.fell = (stepped && least > most) ||
+               (steps == Steps::RISES && after * LEVEL_FALL < before);
   }
   const auto judged = [&](double k) {
     return bit.step ? sign * signs_over(at + k * h, at + (k + 1) * h) : part(k);
@@ -481,7 +501,9 @@ void ShapeDecoder::read_bits() {
     // a block's last edge), so there only rises are judged by signs.
     const Bit bit =
         judge(at_, half_, sign_, level_free_ ? Steps::RISES : Steps::ANY);
-    plain_bits_ += bit.swing > 0 && bit.next > 0 ? 1 : 0;
+    // A fall the samples were not judged across leaves the bit unsure.
+    const bool sure = bit.step || !bit.fell;
+    plain_bits_ += sure && bit.swing > 0 && bit.next > 0 ? 1 : 0;
     // The level of the bits against the level they were recorded at: the
     // clock follows a fading signal at once.
     const double length = (bit.one ? 4 : 2) * half_;
@@ -489,6 +511,8 @@ void ShapeDecoder::read_bits() {
     recorded_sum_ += recorded * length;
     recorded_length_ += length;
     const double strength = (level_free_ ? bit.swing : bit.first) / recorded;
+    // How well the bit fits, whatever level lies under it.
+    byte_strength_ += std::clamp(bit.swing / recorded, -1.0, 2.0);
     if (strength > 0 && !bit.step) {
       level_ += (strength - level_) / LEVEL_AVERAGING;
     }
@@ -536,6 +560,8 @@ bool ShapeDecoder::add_bit(bool one) {
   const bool plain = plain_bits_ >= PLAIN_BITS_LEAST;
   bits_ = 0;
   plain_bits_ = 0;
+  const double byte_strength = byte_strength_;
+  byte_strength_ = 0;
   if (!plain) {
     end_block();
     return false;
@@ -544,11 +570,35 @@ bool ShapeDecoder::add_bit(bool one) {
     cut_ = true;
   } else {
     const std::uint8_t before = check_.empty() ? 0 : check_.back();
+    const auto strength = static_cast<float>(byte_strength / 8);
+    strengths_[bytes_.size() % WEAK_BACK] = strength;
+    strength_sum_ += strength;
     bytes_.push_back(static_cast<std::uint8_t>(byte_));
     check_.push_back(static_cast<std::uint8_t>(before ^ byte_));
   }
   byte_ = 0;
   return true;
+}
+
+// Where the block ends: after the last of its final bytes whose checksum
+// holds, or all of them when none does.
+std::size_t ShapeDecoder::checked_end() const {
+  const std::size_t n = bytes_.size();
+  for (std::size_t back = 0; back < END_CANDIDATES && back < n; ++back) {
+    if (check_[n - 1 - back] == 0) {
+      return n - back;
+    }
+  }
+  const double weak = WEAK_SHARE * strength_sum_ / static_cast<double>(n);
+  double trailing = 0; // the strengths of the last back + 1 bytes
+  for (std::size_t back = 0; back < WEAK_BACK && back + 1 < n; ++back) {
+    trailing += strengths_[(n - 1 - back) % WEAK_BACK];
+    if (back + 1 >= END_CANDIDATES && check_[n - 2 - back] == 0 &&
+        trailing < weak * static_cast<double>(back + 1)) {
+      return n - 1 - back;
+    }
+  }
+  return n;
 }
 
 // The block ends at the last of its final bytes whose checksum holds: bytes
@@ -570,13 +620,7 @@ void ShapeDecoder::end_block() {
                                              half_ * LOST_STRETCHES;
   std::size_t size = lost ? 0 : bytes_.size();
   if (!cut_ && size > 0) {
-    for (std::size_t back = 0; back < END_CANDIDATES && back < bytes_.size();
-         ++back) {
-      if (check_[bytes_.size() - 1 - back] == 0) {
-        size = bytes_.size() - back;
-        break;
-      }
-    }
+    size = checked_end();
   }
   if (size > 0) {
     DecodedBlock block;
@@ -591,6 +635,7 @@ void ShapeDecoder::end_block() {
   }
   bytes_.clear();
   check_.clear();
+  strength_sum_ = 0;
   quiet_until_ = at_;
   state_ = State::TONE;
   run_ = 0;

@@ -5,6 +5,7 @@
 // clock that follows the bits' own edges.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <span>
@@ -15,6 +16,7 @@
 namespace vetrik {
 
 inline constexpr std::size_t SHAPE_PIECE_MOST = 4096;
+inline constexpr std::size_t SHAPE_WEAK_BACK = 32;
 
 class ShapeDecoder {
 public:
@@ -66,7 +68,8 @@ private:
     double first = 0;  // the mean level of its first half
     double swing = 0;  // its first half against its second
     double next = 0;   // its second half against the next bit's first
-    bool step = false; // judged by signs, across a fall in level
+    bool step = false; // judged by signs, across a step in level
+    bool fell = false; // the level fell steeply within it
   };
   // With steps, by the signs of its samples where its level steps steeply:
   // never, only where it rises, or either way.
@@ -77,6 +80,7 @@ private:
   void read_bits();
   void follow_edges(bool one, double level);
   bool add_bit(bool one);
+  std::size_t checked_end() const;
   void end_block();
 
   double t_per_sample_;
@@ -122,6 +126,11 @@ private:
   int bits_ = 0;
   int plain_bits_ = 0; // bits of the byte whose shape is plainly there
   bool cut_ = false;
+  // How well the bits fit their shapes: summed over the byte under way,
+  // the mean of each of the last bytes, and those means summed.
+  double byte_strength_ = 0;
+  std::array<float, SHAPE_WEAK_BACK> strengths_{};
+  double strength_sum_ = 0;
   std::vector<double> waiting_; // half-waves not yet followed
   std::deque<DecodedBlock> done_;
 };
