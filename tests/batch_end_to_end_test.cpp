@@ -209,6 +209,7 @@ TEST_F(BatchEndToEnd, EachFolderHoldsWhatTheVetrikProgramMakesAlone) {
            22050, WavEncoding::PCM_8)},
   };
 #ifndef _WIN32
+  // Names only POSIX allows: a line end, bytes that are no UTF-8.
   images["new\nline.tap"] = GOOD_AND_NEXT;
   images["odd \xff\xfe.tzx"] = sample_tzx();
 #endif
@@ -300,6 +301,8 @@ TEST_F(BatchEndToEnd, TwoBatchesAtOnceDoEachImageOnce) {
   }
 }
 
+// POSIX only: Windows has no FIFO to stall a child on and no SIGTERM to
+// send; there an interrupted batch is tested on the in-memory platform.
 #ifndef _WIN32
 TEST_F(BatchEndToEnd, SigtermEndsTheBatchWith130AndARerunFinishesTheRest) {
   std::map<std::string, Bytes> images;
