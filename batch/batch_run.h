@@ -18,7 +18,8 @@ inline constexpr int BATCH_USAGE = 2;
 inline constexpr int BATCH_INTERRUPTED = 130;
 
 // Runs the batch options ask for, with program (the vetrik program) for
-// each image. Returns BATCH_OK when every image's outcome (recorded before
+// each image. The file layer must be set up first (file_system_init), as
+// images are read through it for their format and their maps. Returns BATCH_OK when every image's outcome (recorded before
 // for the ones skipped) is ok, BATCH_INTERRUPTED after an interrupt, and
 // BATCH_PROBLEM otherwise.
 int run_batch(BatchPlatform& platform, const BatchOptions& options,
