@@ -76,7 +76,7 @@ private:
   void start(std::size_t image);
   bool skip_done(std::size_t image, const std::string& folder);
   std::optional<std::string> clear_folder(const std::string& folder);
-  void finish(ChildId id, int exit_status);
+  void finish(const Running& r, int exit_status, double seconds);
   void record(std::size_t image, const std::string& folder,
               const std::string& report, int exit_status, double seconds);
   std::vector<MadeFile> made_files(const std::string& folder);
@@ -135,7 +135,7 @@ int Batch::run() {
   const std::size_t jobs = static_cast<std::size_t>(
       options_.jobs > 0 ? options_.jobs : platform_.processors());
   std::size_t next = 0;
-  while (next < images_.size() || !running_.empty()) {
+  const auto fill = [&] {
     while (!platform_.interrupted() && next < images_.size() &&
            running_.size() < jobs) {
       start(next++);
@@ -143,12 +143,21 @@ int Batch::run() {
     if (platform_.interrupted()) {
       next = images_.size();
     }
+  };
+  while (next < images_.size() || !running_.empty()) {
+    fill();
     if (running_.empty()) {
       continue;
     }
     const ChildEnd end = platform_.wait_child(WAIT_SECONDS);
-    if (end.id != 0) {
-      finish(end.id, end.exit_status);
+    const auto found = running_.find(end.id);
+    if (end.id != 0 && found != running_.end()) {
+      const Running r = found->second;
+      const double seconds = platform_.now() - r.started;
+      running_.erase(found);
+      // The next child starts before this one's files are read and hashed.
+      fill();
+      finish(r, end.exit_status, seconds);
     }
     progress_.draw(false);
   }
@@ -258,13 +267,7 @@ std::optional<std::string> Batch::clear_folder(const std::string& folder) {
   return std::nullopt;
 }
 
-void Batch::finish(ChildId id, int exit_status) {
-  const auto found = running_.find(id);
-  if (found == running_.end()) {
-    return;
-  }
-  const Running r = found->second;
-  running_.erase(found);
+void Batch::finish(const Running& r, int exit_status, double seconds) {
   std::string report, error;
   platform_.read_file(
       r.output,
@@ -282,7 +285,7 @@ void Batch::finish(ChildId id, int exit_status) {
     ++unfinished_; // no record: a rerun does it again
     progress_.passed(images_[r.image].size);
   } else {
-    record(r.image, r.folder, report, exit_status, platform_.now() - r.started);
+    record(r.image, r.folder, report, exit_status, seconds);
   }
   platform_.release_lock(r.lock);
 }
@@ -331,8 +334,13 @@ void Batch::record(std::size_t image, const std::string& folder,
   ImageRecord r;
   r.image = job.path;
   r.size = job.size;
-  const std::optional<ImageFormat> format = format_of(job.path);
-  r.format = format_name(format.value_or(ImageFormat::TAP));
+  // A pipe or device was read by the child: opening it again would wait
+  // for a writer that never comes.
+  const std::optional<ImageFormat> format =
+      platform_.look(job.path, true).kind == BatchEntryKind::FILE
+          ? format_of(job.path)
+          : std::nullopt;
+  r.format = format ? format_name(*format) : "";
   r.folder = folder;
   r.exit_status = exit_status;
   r.problem = report_problem(report);

@@ -26,7 +26,7 @@ std::string record_line(const ImageRecord& record) {
   const json line = {
       {"image", record.image},
       {"size", record.size},
-      {"format", record.format},
+      {"format", record.format.empty() ? json(nullptr) : json(record.format)},
       {"folder", record.folder},
       {"outcome", record.outcome},
       {"problem", record.problem ? json(*record.problem) : json(nullptr)},
@@ -47,7 +47,9 @@ bool read_record_line(std::string_view line, ImageRecord& record) {
     ImageRecord r;
     r.image = j.at("image").get<std::string>();
     r.size = j.at("size").get<std::uint64_t>();
-    r.format = j.at("format").get<std::string>();
+    if (!j.at("format").is_null()) {
+      r.format = j.at("format").get<std::string>();
+    }
     r.folder = j.at("folder").get<std::string>();
     r.outcome = j.at("outcome").get<std::string>();
     if (!j.at("problem").is_null()) {

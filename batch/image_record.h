@@ -34,7 +34,7 @@ struct MadeFile {
 struct ImageRecord {
   std::string image;
   std::uint64_t size = 0;
-  std::string format; // TAP, TZX, PZX, WAV, CSW
+  std::string format; // TAP, TZX, PZX, WAV, CSW; "" (null) when not told
   std::string folder;
   std::string outcome;
   std::optional<std::string> problem;
