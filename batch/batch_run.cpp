@@ -423,9 +423,10 @@ int Batch::summary() {
   progress_.clear();
   const std::string end(platform_.line_end());
   char counts[256];
+  const std::size_t all = ok_ + failed_ + unreadable_;
   std::snprintf(counts, sizeof counts,
-                "%zu images: %zu ok, %zu with a problem, %zu unreadable",
-                ok_ + failed_ + unreadable_, ok_, failed_, unreadable_);
+                "%zu image%s: %zu ok, %zu with a problem, %zu unreadable", all,
+                all == 1 ? "" : "s", ok_, failed_, unreadable_);
   std::string text = std::string("vetrik-batch: ") + counts;
   if (skipped_ > 0) {
     text += " (" + std::to_string(skipped_) + " done before, skipped)";

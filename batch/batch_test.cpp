@@ -347,7 +347,7 @@ TEST_F(BatchRun, AnInterruptLeavesNoRecordOfTheImagesCutShort) {
   EXPECT_EQ(p_.look("out/d.tap", false).kind, BatchEntryKind::MISSING);
   EXPECT_EQ(report().size(), 1U);
   EXPECT_EQ(p_.locks_held(), 0U);
-  EXPECT_NE(p_.error.find("1 images: 1 ok, 0 with a problem, 0 unreadable; 2 "
+  EXPECT_NE(p_.error.find("1 image: 1 ok, 0 with a problem, 0 unreadable; 2 "
                           "left unfinished by the interrupt"),
             std::string::npos);
 
