@@ -95,9 +95,12 @@ ShapeDecoder::ShapeDecoder(double rate, bool level_free)
 
 double ShapeDecoder::sum_to(const std::vector<double>& sums, double at) const {
   // Positions before what is kept never come up; clamp them all the same.
-  at = std::clamp(
-      at, static_cast<double>(std::max<std::int64_t>(0, count_ - mask_)),
-      static_cast<double>(count_));
+  const auto kept =
+      static_cast<double>(std::max<std::int64_t>(0, count_ - mask_));
+  const auto end = static_cast<double>(count_);
+  if (!(at >= kept && at < end)) {
+    at = std::clamp(at, kept, end);
+  }
   const auto i = static_cast<std::int64_t>(at);
   const double base = sums[static_cast<std::size_t>(i & mask_)];
   if (i >= count_) {
@@ -111,24 +114,26 @@ double ShapeDecoder::integral(double from, double to) const {
   return sum_to(sums_, to) - sum_to(sums_, from);
 }
 
+double ShapeDecoder::level_at(double x) const {
+  const auto i = std::clamp(static_cast<std::int64_t>(x),
+                            std::max<std::int64_t>(0, count_ - mask_),
+                            std::max<std::int64_t>(0, count_ - 1));
+  // Never 0, which silence would give: what is divided by it is 0 there.
+  return std::max(
+      static_cast<double>(levels_[static_cast<std::size_t>(i & mask_)]), 1e-9);
+}
+
 double ShapeDecoder::level_over(double from, double to) const {
   // The level moves slowly (it is measured over a few half-waves): its
-  // value at the ends and in the middle tells its mean well enough.
-  const auto at = [&](double x) {
-    const auto i = std::clamp(static_cast<std::int64_t>(x),
-                              std::max<std::int64_t>(0, count_ - mask_),
-                              std::max<std::int64_t>(0, count_ - 1));
-    return static_cast<double>(levels_[static_cast<std::size_t>(i & mask_)]);
-  };
-  // Never 0, which silence would give: what is divided by it is 0 there.
+  // value at a few places tells its mean well enough.
   if (to - from < 48) {
-    return std::max((at(from) + 2 * at((from + to) / 2) + at(to)) / 4, 1e-9);
+    return (level_at(from) + 2 * level_at((from + to) / 2) + level_at(to)) / 4;
   }
   double sum = 0;
   for (int k = 0; k <= 8; ++k) {
-    sum += at(from + (to - from) * k / 8);
+    sum += level_at(from + (to - from) * k / 8);
   }
-  return std::max(sum / 9, 1e-9);
+  return sum / 9;
 }
 
 void ShapeDecoder::push(std::span<const float> samples,
@@ -452,20 +457,21 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
   // one sample across the step can weigh more than all the rest of a half:
   // each half is judged by the signs of its samples instead.
   if (steps != Steps::NONE) {
-    const std::array<double, 4> size = {std::fabs(i1), std::fabs(i2),
-                                        std::fabs(i3), std::fabs(part(3))};
-    const auto most = std::max_element(size.begin(), size.end());
-    const auto least = std::min_element(size.begin(), size.end());
     // Only where the level measured around the bit steps too: noise that
     // happens to leave a half small is no step.
-    const double before = level_over(at, at + h);
-    const double after = level_over(at + 3 * h, at + 4 * h);
-    const bool stepped =
-        *most > STEP_RATIO * *least &&
-        std::max(before, after) > LEVEL_STEP * std::min(before, after);
-    bit.step = stepped && (steps == Steps::ANY || least < most);
-    bit.fell = (stepped && least > most) ||
-               (steps == Steps::RISES && after * LEVEL_FALL < before);
+    const double before = level_at(at + h / 2);
+    const double after = level_at(at + 3.5 * h);
+    if (std::max(before, after) > LEVEL_STEP * std::min(before, after)) {
+      const std::array<double, 4> size = {std::fabs(i1), std::fabs(i2),
+                                          std::fabs(i3), std::fabs(part(3))};
+      const auto most = std::max_element(size.begin(), size.end());
+      const auto least = std::min_element(size.begin(), size.end());
+      const bool stepped = *most > STEP_RATIO * *least;
+      bit.step = stepped && (steps == Steps::ANY || least < most);
+      bit.fell = stepped && least > most;
+    }
+    bit.fell =
+        bit.fell || (steps == Steps::RISES && after * LEVEL_FALL < before);
   }
   const auto judged = [&](double k) {
     return bit.step ? sign * signs_over(at + k * h, at + (k + 1) * h) : part(k);
@@ -507,7 +513,7 @@ void ShapeDecoder::read_bits() {
     // The level of the bits against the level they were recorded at: the
     // clock follows a fading signal at once.
     const double length = (bit.one ? 4 : 2) * half_;
-    const double recorded = level_over(at_, at_ + length);
+    const double recorded = level_at(at_ + length / 2);
     recorded_sum_ += recorded * length;
     recorded_length_ += length;
     const double strength = (level_free_ ? bit.swing : bit.first) / recorded;

@@ -47,7 +47,9 @@ private:
   enum class State { TONE, SYNC, BITS };
 
   double integral(double from, double to) const;
-  // The mean level the samples were brought from, between from and to.
+  // The level the samples were brought from, at x and, on the mean,
+  // between from and to.
+  double level_at(double x) const;
   double level_over(double from, double to) const;
   double sum_to(const std::vector<double>& sums, double at) const;
   void on_half_wave(double h);

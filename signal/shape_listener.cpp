@@ -12,7 +12,7 @@ namespace {
 
 // The decoders' rate is the recording's divided by a whole number, down to
 // no less than this.
-inline constexpr double LEAST_RATE = 22050;
+inline constexpr double LEAST_RATE = 14700;
 // Hum (50 or 60 Hz and its harmonics up to the 7th) and rumble fall away
 // below this, four poles steep, while the slowest pilot tone passes.
 inline constexpr double HUM_HZ = 600;
@@ -84,21 +84,27 @@ ShapeListener::ShapeListener(double rate)
 }
 
 void ShapeListener::push(std::span<const float> samples) {
-  // The filters' state in locals, which the level's stores cannot touch.
+  // The filters' state and the mean under way in locals, which the level's
+  // stores cannot touch.
   Section first = high_[0], second = high_[1], tone = tone_low_;
+  std::size_t pending = pending_;
+  float sum = pending_sum_;
+  const float scale = 1 / static_cast<float>(factor_);
   for (const float x : samples) {
     // The mean of each factor_ samples: crude, but the bits' tones lie far
     // below the new rate's half, and the noise it folds in is small.
-    pending_sum_ += x;
-    if (++pending_ < factor_) {
+    sum += x;
+    if (++pending < factor_) {
       continue;
     }
-    const float y = pending_sum_ / static_cast<float>(factor_);
-    pending_ = 0;
-    pending_sum_ = 0;
+    const float y = sum * scale;
+    pending = 0;
+    sum = 0;
     const float high = second.run(first.run(y));
     level(y, high, tone.run(high));
   }
+  pending_ = pending;
+  pending_sum_ = sum;
   high_[0] = first;
   high_[1] = second;
   tone_low_ = tone;
@@ -136,16 +142,25 @@ void ShapeListener::give_stretch(std::size_t stretch, float level) {
   const float gain = 1 / std::max(level, QUIET);
   const std::size_t ring = kept_high_.size();
   const std::size_t first = stretch * stretch_;
-  const std::size_t n = std::min(taken_, first + stretch_) - first;
+  std::size_t left = std::min(taken_, first + stretch_) - first;
   std::size_t at = first % ring;
-  for (std::size_t i = 0; i < n; ++i) {
-    levels_.push_back(level);
-    plain_.push_back(kept_plain_[at]);
-    filtered_.push_back(kept_high_[at]);
-    // The tone's smoothing is linear and the level moves slowly: smoothing
-    // first and bringing to the level after is the same.
-    tone_.push_back(kept_tone_[at] * gain);
-    at = at + 1 == ring ? 0 : at + 1;
+  while (left > 0) {
+    // As many as fit in the piece under way, written in place.
+    const std::size_t had = plain_.size();
+    const std::size_t n = std::min(left, PIECE - had);
+    levels_.resize(had + n, level);
+    plain_.resize(had + n);
+    filtered_.resize(had + n);
+    tone_.resize(had + n);
+    for (std::size_t i = had; i < had + n; ++i) {
+      plain_[i] = kept_plain_[at];
+      filtered_[i] = kept_high_[at];
+      // The tone's smoothing is linear and the level moves slowly:
+      // smoothing first and bringing to the level after is the same.
+      tone_[i] = kept_tone_[at] * gain;
+      at = at + 1 == ring ? 0 : at + 1;
+    }
+    left -= n;
     if (plain_.size() == PIECE) {
       run(PIECE);
     }
