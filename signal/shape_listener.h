@@ -1,6 +1,6 @@
 // The ways of listening to one channel of a recording beside its edges: the
 // wave's shape as recorded, which copes best with plain noise, and its shape
-// with hum and rumble filtered out. Both run at about 22 kHz or less, which
+// with hum and rumble filtered out. Both run at about 15 kHz or less, which
 // the bits' tones need, whatever the recording's rate.
 #pragma once
 
