@@ -3,6 +3,12 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define VETRIK_SHA_INSTRUCTIONS 1
+#endif
+
 namespace vetrik {
 
 namespace {
@@ -24,13 +30,79 @@ constexpr std::uint32_t rotate(std::uint32_t x, int n) {
   return (x >> n) | (x << (32 - n));
 }
 
+#ifdef VETRIK_SHA_INSTRUCTIONS
+
+// Whether the processor has the SHA instructions (and the SSE4.1 and SSSE3
+// ones the rounds need around them).
+bool has_sha_instructions() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & (1U << 19)) == 0 ||
+      (c & (1U << 9)) == 0) {
+    return false;
+  }
+  return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & (1U << 29)) != 0;
+}
+
+// One block by the SHA instructions: the state kept as ABEF and CDGH, the
+// message four words at a time.
+__attribute__((target("sha,sse4.1,ssse3"))) void
+compress_by_instructions(std::uint32_t* state, const std::uint8_t* block) {
+  const __m128i order =
+      _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+  __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+  __m128i s1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+  t = _mm_shuffle_epi32(t, 0xB1);
+  s1 = _mm_shuffle_epi32(s1, 0x1B);
+  __m128i s0 = _mm_alignr_epi8(t, s1, 8);
+  s1 = _mm_blend_epi16(s1, t, 0xF0);
+  const __m128i abef = s0, cdgh = s1;
+  __m128i w[4];
+  for (int i = 0; i < 16; ++i) {
+    if (i < 4) {
+      w[i] = _mm_shuffle_epi8(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)),
+          order);
+    } else {
+      w[i % 4] = _mm_sha256msg2_epu32(
+          _mm_add_epi32(_mm_sha256msg1_epu32(w[i % 4], w[(i + 1) % 4]),
+                        _mm_alignr_epi8(w[(i + 3) % 4], w[(i + 2) % 4], 4)),
+          w[(i + 3) % 4]);
+    }
+    __m128i m = _mm_add_epi32(
+        w[i % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                      ROUND.data() + 4 * static_cast<std::size_t>(i))));
+    s1 = _mm_sha256rnds2_epu32(s1, s0, m);
+    m = _mm_shuffle_epi32(m, 0x0E);
+    s0 = _mm_sha256rnds2_epu32(s0, s1, m);
+  }
+  s0 = _mm_add_epi32(s0, abef);
+  s1 = _mm_add_epi32(s1, cdgh);
+  t = _mm_shuffle_epi32(s0, 0x1B);
+  s1 = _mm_shuffle_epi32(s1, 0xB1);
+  s0 = _mm_blend_epi16(t, s1, 0xF0);
+  s1 = _mm_alignr_epi8(s1, t, 8);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), s0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), s1);
+}
+
+const bool SHA_INSTRUCTIONS = has_sha_instructions();
+
+#endif
+
 } // namespace
 
-Sha256::Sha256()
+Sha256::Sha256(bool by_instructions)
     : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
+      by_instructions_(by_instructions) {}
 
 void Sha256::compress(const std::uint8_t* block) {
+#ifdef VETRIK_SHA_INSTRUCTIONS
+  if (SHA_INSTRUCTIONS && by_instructions_) {
+    compress_by_instructions(state_.data(), block);
+    return;
+  }
+#endif
   std::array<std::uint32_t, 64> w{};
   for (std::size_t i = 0; i < 16; ++i) {
     w[i] = std::uint32_t{block[4 * i]} << 24 |

@@ -11,7 +11,9 @@ namespace vetrik {
 
 class Sha256 {
 public:
-  Sha256();
+  // by_instructions: use the processor's SHA instructions where it has them
+  // (false tests the plain code on any processor).
+  explicit Sha256(bool by_instructions = true);
   // Takes the next bytes of the message.
   void update(std::span<const std::uint8_t> bytes);
   // The digest of all the bytes taken, as 64 lower-case hex digits. Ends the
@@ -25,6 +27,7 @@ private:
   std::array<std::uint8_t, 64> pending_{};
   std::size_t pending_size_ = 0;
   std::uint64_t length_ = 0; // bytes taken
+  bool by_instructions_;
 };
 
 } // namespace vetrik
