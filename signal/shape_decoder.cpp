@@ -459,8 +459,8 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
   if (steps != Steps::NONE) {
     // Only where the level measured around the bit steps too: noise that
     // happens to leave a half small is no step.
-    const double before = level_at(at + h / 2);
-    const double after = level_at(at + 3.5 * h);
+    const double before = level_at(at - h / 2);
+    const double after = level_at(at + 4.5 * h);
     if (std::max(before, after) > LEVEL_STEP * std::min(before, after)) {
       const std::array<double, 4> size = {std::fabs(i1), std::fabs(i2),
                                           std::fabs(i3), std::fabs(part(3))};
@@ -470,8 +470,9 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
       bit.step = stepped && (steps == Steps::ANY || least < most);
       bit.fell = stepped && least > most;
     }
-    bit.fell =
-        bit.fell || (steps == Steps::RISES && after * LEVEL_FALL < before);
+    bit.fell = bit.fell ||
+               (steps == Steps::RISES &&
+                level_at(at + 3.5 * h) * LEVEL_FALL < level_at(at + h / 2));
   }
   const auto judged = [&](double k) {
     return bit.step ? sign * signs_over(at + k * h, at + (k + 1) * h) : part(k);
