@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/batch_platform.h"
+#include "platform/posix_retry.h"
 
 extern char** environ;
 
@@ -37,15 +38,6 @@ extern char** environ;
 namespace vetrik {
 
 namespace {
-
-// Runs a system call again for as long as a signal interrupts it.
-template <typename Call> auto retry(Call call) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result < 0 && errno == EINTR);
-  return result;
-}
 
 std::string reason(int error) {
   return std::strerror(error);
@@ -200,6 +192,21 @@ bool write_all(int fd, std::string_view text) {
     left -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// Writes text to fd and closes it; false with error when either failed. A
+// full disk may show only when the file is closed (NFS).
+bool write_and_close(int fd, std::string_view text, std::string& error) {
+  bool written = write_all(fd, text);
+  int failed = errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    failed = errno;
+  }
+  if (!written) {
+    error = reason(failed);
+  }
+  return written;
 }
 
 // The last name in path, trailing slashes left out.
@@ -526,15 +533,7 @@ public:
       error = reason(errno);
       return false;
     }
-    // A full disk may show only when the file is closed (NFS).
-    bool written = write_all(fd, contents);
-    int failed = errno;
-    if (::close(fd) != 0 && written) {
-      written = false;
-      failed = errno;
-    }
-    if (!written) {
-      error = reason(failed);
+    if (!write_and_close(fd, contents, error)) {
       ::unlink(temporary.c_str());
       return false;
     }
@@ -557,16 +556,7 @@ public:
       error = reason(errno);
       return false;
     }
-    bool written = write_all(fd, line);
-    int failed = errno;
-    if (::close(fd) != 0 && written) {
-      written = false;
-      failed = errno;
-    }
-    if (!written) {
-      error = reason(failed);
-    }
-    return written;
+    return write_and_close(fd, line, error);
   }
 
   bool rename_new(const std::string& from, const std::string& to,

@@ -12,41 +12,11 @@
 #include <vector>
 
 #include "platform/batch_platform.h"
+#include "platform/win32_text.h"
 
 namespace vetrik {
 
 namespace {
-
-// Text inside the tool is UTF-8; the wide calls take UTF-16.
-std::wstring wide(std::string_view text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int size = static_cast<int>(text.size());
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  if (n <= 0) {
-    return {};
-  }
-  std::wstring result(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, result.data(), n);
-  return result;
-}
-
-std::string narrow(std::wstring_view text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int size = static_cast<int>(text.size());
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0,
-                                    nullptr, nullptr);
-  if (n <= 0) {
-    return {};
-  }
-  std::string result(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, result.data(), n, nullptr,
-                      nullptr);
-  return result;
-}
 
 // The system's text for error, without the full stop and line end it
 // comes with.

@@ -15,19 +15,11 @@
 
 #include "platform/leftover.h"
 #include "platform/platform.h"
+#include "platform/posix_retry.h"
 
 namespace vetrik {
 
 namespace {
-
-// Runs a system call again for as long as a signal interrupts it.
-template <typename Call> auto retry(Call call) {
-  decltype(call()) result;
-  do {
-    result = call();
-  } while (result < 0 && errno == EINTR);
-  return result;
-}
 
 // Handle 0 means "no file" to the callers, while descriptor 0 is a real one,
 // so every handle is its descriptor plus one.
