@@ -445,6 +445,19 @@ double ShapeDecoder::signs_over(double from, double to) const {
   return signs;
 }
 
+bool ShapeDecoder::plain_by_signs(double at, double h, double sign,
+                                  bool one) const {
+  const auto part = [&](double k) {
+    return sign * signs_over(at + k * h, at + (k + 1) * h);
+  };
+  const double i1 = part(0), i2 = part(1), i3 = part(2);
+  if (!one) {
+    return i1 > i2 && i3 > i2;
+  }
+  const double i4 = part(3), i5 = part(4);
+  return i1 + i2 > i3 + i4 && 2 * i5 > i3 + i4;
+}
+
 ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
                                       Steps steps) const {
   const auto part = [&](double k) {
@@ -456,12 +469,15 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
   // Where the level steps steeply within the bit (a dropout's edges), the
   // one sample across the step can weigh more than all the rest of a half:
   // each half is judged by the signs of its samples instead.
+  bool after_half = false;
   if (steps != Steps::NONE) {
     // Only where the level measured around the bit steps too: noise that
     // happens to leave a half small is no step.
     const double before = level_at(at - h / 2);
     const double after = level_at(at + 4.5 * h);
-    if (std::max(before, after) > LEVEL_STEP * std::min(before, after)) {
+    bit.level_stepped =
+        std::max(before, after) > LEVEL_STEP * std::min(before, after);
+    if (bit.level_stepped) {
       const std::array<double, 4> size = {std::fabs(i1), std::fabs(i2),
                                           std::fabs(i3), std::fabs(part(3))};
       const auto most = std::max_element(size.begin(), size.end());
@@ -469,6 +485,10 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
       const bool stepped = *most > STEP_RATIO * *least;
       bit.step = stepped && (steps == Steps::ANY || least < most);
       bit.fell = stepped && least > most;
+      // A fall after the second half (into a dropout, or the quiet after a
+      // block) leaves that half whole: it alone tells the bit.
+      after_half = bit.fell && 2 * size[1] > size[0];
+      bit.step = bit.step && !after_half;
     }
     bit.fell = bit.fell ||
                (steps == Steps::RISES &&
@@ -484,7 +504,7 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
   }
   // A 0 falls in its second 855 T-states and rises in its third; a 1 stays
   // up in the second and falls in the third.
-  bit.one = i2 > i3;
+  bit.one = after_half ? i2 > 0 : i2 > i3;
   // The bit's first half against its second, and its second against the
   // next bit's first: both rise where a bit is, whatever the level under
   // it, while a level that only drifts fails one of them.
@@ -508,9 +528,14 @@ void ShapeDecoder::read_bits() {
     // a block's last edge), so there only rises are judged by signs.
     const Bit bit =
         judge(at_, half_, sign_, level_free_ ? Steps::RISES : Steps::ANY);
-    // A fall the samples were not judged across leaves the bit unsure.
+    // A fall the samples were not judged across leaves the bit unsure;
+    // where the level stepped, a shape that the sample across the step
+    // spoils may still show in the signs of the samples.
     const bool sure = bit.step || !bit.fell;
-    plain_bits_ += sure && bit.swing > 0 && bit.next > 0 ? 1 : 0;
+    const bool plain = (bit.swing > 0 && bit.next > 0) ||
+                       (bit.level_stepped && !bit.step &&
+                        plain_by_signs(at_, half_, sign_, bit.one));
+    plain_bits_ += sure && plain ? 1 : 0;
     // The level of the bits against the level they were recorded at: the
     // clock follows a fading signal at once.
     const double length = (bit.one ? 4 : 2) * half_;

@@ -67,16 +67,19 @@ private:
   // A bit at at, its half-bit h samples long, its first half at level sign.
   struct Bit {
     bool one = false;
-    double first = 0;  // the mean level of its first half
-    double swing = 0;  // its first half against its second
-    double next = 0;   // its second half against the next bit's first
-    bool step = false; // judged by signs, across a step in level
-    bool fell = false; // the level fell steeply within it
+    double first = 0;           // the mean level of its first half
+    double swing = 0;           // its first half against its second
+    double next = 0;            // its second half against the next bit's first
+    bool step = false;          // judged by signs, across a step in level
+    bool fell = false;          // the level fell steeply within it
+    bool level_stepped = false; // the level around it stepped
   };
   // With steps, by the signs of its samples where its level steps steeply:
   // never, only where it rises, or either way.
   enum class Steps { NONE, RISES, ANY };
   Bit judge(double at, double h, double sign, Steps steps) const;
+  // Whether a bit's shape shows in the signs of its samples.
+  bool plain_by_signs(double at, double h, double sign, bool one) const;
   // The signs of the samples between from and to, summed.
   double signs_over(double from, double to) const;
   void read_bits();
