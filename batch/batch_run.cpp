@@ -81,7 +81,7 @@ private:
               const std::string& report, int exit_status, double seconds);
   std::vector<MadeFile> made_files(const std::string& folder);
   void draw_map(const ImageJob& image, const std::string& folder,
-                const std::string& format);
+                ImageFormat format);
   void fail(std::size_t image, const std::string& folder,
             const std::string& problem);
   void tell(const std::string& text);
@@ -355,7 +355,7 @@ void Batch::record(std::size_t image, const std::string& folder,
   r.files = made_files(folder);
   r.seconds = seconds;
   if (options_.map && format) {
-    draw_map(job, folder, r.format);
+    draw_map(job, folder, *format);
   }
   const std::string line = record_line(r) + "\n";
   std::string error;
@@ -378,15 +378,14 @@ void Batch::record(std::size_t image, const std::string& folder,
 }
 
 void Batch::draw_map(const ImageJob& image, const std::string& folder,
-                     const std::string& format) {
-  const std::optional<ImageFormat> f = format_of(image.path);
-  if (!f || format == "TAP" ||
+                     ImageFormat format) {
+  if (format == ImageFormat::TAP ||
       file_open_read(IMAGE_SLOT, image.path) == INVALID_HANDLE) {
     return;
   }
   std::string svg;
   FileInput input(IMAGE_SLOT);
-  const bool drawn = draw_recording_map(input, *f, image.path, svg);
+  const bool drawn = draw_recording_map(input, format, image.path, svg);
   file_close(IMAGE_SLOT);
   std::string error;
   if (drawn &&

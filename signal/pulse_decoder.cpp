@@ -310,13 +310,17 @@ void PulseDecoder::finish() {
   run_ = 0;
 }
 
-bool PulseDecoder::pop(DecodedBlock& block) {
-  if (done_.empty()) {
+bool take_oldest(std::deque<DecodedBlock>& done, DecodedBlock& block) {
+  if (done.empty()) {
     return false;
   }
-  block = std::move(done_.front());
-  done_.pop_front();
+  block = std::move(done.front());
+  done.pop_front();
   return true;
+}
+
+bool PulseDecoder::pop(DecodedBlock& block) {
+  return take_oldest(done_, block);
 }
 
 void PulseJoiner::add(bool level, double t_states) {

@@ -47,6 +47,10 @@ struct DecodedBlock {
   double data_start = 0;
 };
 
+// Moves the oldest of done into block; false when done is empty. The
+// decoders' pop.
+bool take_oldest(std::deque<DecodedBlock>& done, DecodedBlock& block);
+
 class PulseDecoder {
 public:
   // Takes the next half-wave of the signal, in T-states (0 or more).

@@ -205,12 +205,7 @@ void ShapeDecoder::finish() {
 }
 
 bool ShapeDecoder::pop(DecodedBlock& block) {
-  if (done_.empty()) {
-    return false;
-  }
-  block = std::move(done_.front());
-  done_.pop_front();
-  return true;
+  return take_oldest(done_, block);
 }
 
 double ShapeDecoder::heard_until() const {
