@@ -41,16 +41,18 @@ const char* format_name(ImageFormat format) {
   return "TAP";
 }
 
-// The image's format by its first bytes, as the vetrik program tells it.
-std::optional<ImageFormat> format_of(const std::string& path) {
+// The image's format by its first bytes, as the vetrik program tells it;
+// false when the image cannot be opened.
+bool format_of(const std::string& path, ImageFormat& format) {
   if (file_open_read(IMAGE_SLOT, path) == INVALID_HANDLE) {
-    return std::nullopt;
+    return false;
   }
   std::uint8_t first[IMAGE_FORMAT_BYTES] = {};
   const std::int32_t got =
       file_read(IMAGE_SLOT, first, static_cast<std::int32_t>(sizeof first));
   file_close(IMAGE_SLOT);
-  return image_format({first, static_cast<std::size_t>(std::max(0, got))});
+  format = image_format({first, static_cast<std::size_t>(std::max(0, got))});
+  return true;
 }
 
 // An image under way: its child, its lock, where it goes.
@@ -336,11 +338,11 @@ void Batch::record(std::size_t image, const std::string& folder,
   r.size = job.size;
   // A pipe or device was read by the child: opening it again would wait
   // for a writer that never comes.
-  const std::optional<ImageFormat> format =
-      platform_.look(job.path, true).kind == BatchEntryKind::FILE
-          ? format_of(job.path)
-          : std::nullopt;
-  r.format = format ? format_name(*format) : "";
+  ImageFormat format = ImageFormat::TAP;
+  const bool told =
+      platform_.look(job.path, true).kind == BatchEntryKind::FILE &&
+      format_of(job.path, format);
+  r.format = told ? format_name(format) : "";
   r.folder = folder;
   r.exit_status = exit_status;
   r.problem = report_problem(report);
@@ -354,8 +356,8 @@ void Batch::record(std::size_t image, const std::string& folder,
   }
   r.files = made_files(folder);
   r.seconds = seconds;
-  if (options_.map && format) {
-    draw_map(job, folder, *format);
+  if (options_.map && told) {
+    draw_map(job, folder, format);
   }
   const std::string line = record_line(r) + "\n";
   std::string error;
