@@ -50,6 +50,7 @@ struct RecordingReader::WavSource final : Source {
       // The shapes are listened to as well on a mono or stereo recording,
       // so that a block has at most 6 candidates.
       if (channels.size() <= SHAPE_CHANNELS_MOST) {
+        shapes.reserve(channels.size());
         for (std::size_t c = 0; c < channels.size(); ++c) {
           shapes.emplace_back(rate);
         }

@@ -87,10 +87,27 @@ ShapeDecoder::ShapeDecoder(double rate, bool level_free)
   while (static_cast<double>(ring) < PIECE_MOST + KEPT_SECONDS * rate) {
     ring *= 2;
   }
-  sums_.assign(static_cast<std::size_t>(ring), 0.0);
-  levels_.assign(static_cast<std::size_t>(ring), 0.0F);
-  mask_ = ring - 1;
+  // The ring grows to that as the samples come, so that a short recording
+  // never fills one it does not need.
+  ring_most_ = ring;
+  grow_ring(0);
   step_ = 0.25 * std::max(1.0, rate / 44100);
+}
+
+void ShapeDecoder::grow_ring(std::size_t coming) {
+  // Until the ring is at its full size nothing in it has been overwritten,
+  // so sample i stays at index i as it grows.
+  const auto need = count_ + static_cast<std::int64_t>(coming) + 1;
+  auto ring = std::max<std::int64_t>(mask_ + 1, 1024);
+  while (ring < need && ring < ring_most_) {
+    ring *= 2;
+  }
+  ring = std::min(ring, ring_most_);
+  if (ring != mask_ + 1) {
+    sums_.resize(static_cast<std::size_t>(ring), 0.0);
+    levels_.resize(static_cast<std::size_t>(ring), 0.0F);
+    mask_ = ring - 1;
+  }
 }
 
 double ShapeDecoder::sum_to(const std::vector<double>& sums, double at) const {
@@ -148,6 +165,7 @@ void ShapeDecoder::push(std::span<const float> samples,
     levels = levels.last(n);
     half_waves = {};
   }
+  grow_ring(samples.size());
   // Locals: the compiler cannot tell that writing sums_ leaves them alone.
   double total = total_;
   std::int64_t count = count_;

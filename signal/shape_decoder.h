@@ -52,6 +52,8 @@ private:
   double level_at(double x) const;
   double level_over(double from, double to) const;
   double sum_to(const std::vector<double>& sums, double at) const;
+  // Makes room in the ring for coming samples more.
+  void grow_ring(std::size_t coming);
   void on_half_wave(double h);
   void find_sync();
   // Scores the sync at s; fills the parts of the score.
@@ -94,7 +96,8 @@ private:
   // is the sum of the samples before sample i.
   std::vector<double> sums_;
   std::vector<float> levels_; // the level of each sample, the same ones
-  std::int64_t mask_ = 0;
+  std::int64_t mask_ = -1;
+  std::int64_t ring_most_ = 1;
   std::int64_t count_ = 0;
   double total_ = 0;
   double step_ = 0.25; // samples between the places a sync is tried at
