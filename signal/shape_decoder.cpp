@@ -112,11 +112,8 @@ void ShapeDecoder::grow_ring(std::size_t coming) {
 
 double ShapeDecoder::sum_to(const std::vector<double>& sums, double at) const {
   // Positions before what is kept never come up; clamp them all the same.
-  const auto kept =
-      static_cast<double>(std::max<std::int64_t>(0, count_ - mask_));
-  const auto end = static_cast<double>(count_);
-  if (!(at >= kept && at < end)) {
-    at = std::clamp(at, kept, end);
+  if (!(at >= kept_from_ && at < kept_to_)) {
+    at = std::clamp(at, kept_from_, kept_to_);
   }
   const auto i = static_cast<std::int64_t>(at);
   const double base = sums[static_cast<std::size_t>(i & mask_)];
@@ -132,9 +129,11 @@ double ShapeDecoder::integral(double from, double to) const {
 }
 
 double ShapeDecoder::level_at(double x) const {
-  const auto i = std::clamp(static_cast<std::int64_t>(x),
-                            std::max<std::int64_t>(0, count_ - mask_),
-                            std::max<std::int64_t>(0, count_ - 1));
+  const double last = std::max(0.0, kept_to_ - 1);
+  if (!(x >= kept_from_ && x <= last)) {
+    x = x > last ? last : kept_from_;
+  }
+  const auto i = static_cast<std::int64_t>(x);
   // Never 0, which silence would give: what is divided by it is 0 there.
   return std::max(
       static_cast<double>(levels_[static_cast<std::size_t>(i & mask_)]), 1e-9);
@@ -180,6 +179,8 @@ void ShapeDecoder::push(std::span<const float> samples,
   }
   total_ = total;
   count_ = count;
+  kept_from_ = static_cast<double>(std::max<std::int64_t>(0, count - mask));
+  kept_to_ = static_cast<double>(count);
   // The half-waves after a break in the tone wait until the sync has been
   // looked for: where the break was a glitch, they go on with the tone, and
   // where a block was read, those after its end may start the next tone.
@@ -473,8 +474,15 @@ bool ShapeDecoder::plain_by_signs(double at, double h, double sign,
 
 ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
                                       Steps steps) const {
-  const auto part = [&](double k) {
-    return sign * integral(at + k * h, at + (k + 1) * h);
+  QuarterSums sums{this, at, h};
+  return judge(sums, sign, steps);
+}
+
+ShapeDecoder::Bit ShapeDecoder::judge(QuarterSums& sums, double sign,
+                                      Steps steps) const {
+  const double at = sums.from, h = sums.h;
+  const auto part = [&](std::size_t k) {
+    return sign * (sums.at(2 * k + 2) - sums.at(2 * k));
   };
   double i1 = part(0), i2 = part(1), i3 = part(2);
   Bit bit;
@@ -507,8 +515,9 @@ ShapeDecoder::Bit ShapeDecoder::judge(double at, double h, double sign,
                (steps == Steps::RISES &&
                 level_at(at + 3.5 * h) * LEVEL_FALL < level_at(at + h / 2));
   }
-  const auto judged = [&](double k) {
-    return bit.step ? sign * signs_over(at + k * h, at + (k + 1) * h) : part(k);
+  const auto judged = [&](std::size_t k) {
+    const double from = at + static_cast<double>(k) * h;
+    return bit.step ? sign * signs_over(from, from + h) : part(k);
   };
   if (bit.step) {
     i1 = judged(0);
@@ -539,8 +548,8 @@ void ShapeDecoder::read_bits() {
           (finishing_ && at_ < static_cast<double>(count_)))) {
     // Samples passed through the high-pass ring on after a fall (and after
     // a block's last edge), so there only rises are judged by signs.
-    const Bit bit =
-        judge(at_, half_, sign_, level_free_ ? Steps::RISES : Steps::ANY);
+    QuarterSums sums{this, at_, half_};
+    const Bit bit = judge(sums, sign_, level_free_ ? Steps::RISES : Steps::ANY);
     // A fall the samples were not judged across leaves the bit unsure;
     // where the level stepped, a shape that the sample across the step
     // spoils may still show in the signs of the samples.
@@ -561,7 +570,7 @@ void ShapeDecoder::read_bits() {
     if (strength > 0 && !bit.step) {
       level_ += (strength - level_) / LEVEL_AVERAGING;
     }
-    follow_edges(bit.one, std::max(level_, strength) * recorded);
+    follow_edges(sums, bit.one, std::max(level_, strength) * recorded);
     if (!add_bit(bit.one)) {
       return;
     }
@@ -570,22 +579,24 @@ void ShapeDecoder::read_bits() {
 
 // Moves the clock to the bit after this one, by where the bit's two edges
 // were found against where they were expected.
-void ShapeDecoder::follow_edges(bool one, double level) {
+void ShapeDecoder::follow_edges(QuarterSums& sums, bool one, double level) {
   const double h = half_;
   const double w = h / 2;
   double offset = 0;
   if (level > 0) {
-    // An edge from + to - at e, looked for at tau: the window around tau
-    // holds 2 level (e - tau); the windows beside it take out any level or
-    // slope under it.
-    const auto late_by = [&](double tau) {
-      return (integral(tau - w, tau + w) - integral(tau - 2 * w, tau - w) -
-              integral(tau + w, tau + 2 * w)) /
-             (2 * level);
+    // An edge from + to - at e, looked for at tau (q steps of w into the
+    // bit): the window around tau holds 2 level (e - tau); the windows
+    // beside it take out any level or slope under it.
+    const auto late_by = [&](std::size_t q) {
+      const double a = sums.at(q - 2);
+      const double b = sums.at(q - 1);
+      const double c = sums.at(q + 1);
+      const double d = sums.at(q + 2);
+      return ((c - b) - (b - a) - (d - c)) / (2 * level);
     };
-    const double m = one ? 2 : 1;
-    const double middle = sign_ * late_by(at_ + m * h);
-    const double end = -sign_ * late_by(at_ + 2 * m * h);
+    const std::size_t m = one ? 2 : 1;
+    const double middle = sign_ * late_by(2 * m);
+    const double end = -sign_ * late_by(4 * m);
     offset = std::clamp((middle + end) / 2, -w, w);
   }
   const double halves = one ? 4 : 2;

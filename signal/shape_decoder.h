@@ -80,12 +80,30 @@ private:
   // never, only where it rises, or either way.
   enum class Steps { NONE, RISES, ANY };
   Bit judge(double at, double h, double sign, Steps steps) const;
+  // The running sum at from + k h / 2 for k up to 10 (h a half-bit, so a
+  // 0 bit in four steps), each taken once for a bit's judging and its edges.
+  struct QuarterSums {
+    const ShapeDecoder* decoder;
+    double from;
+    double h;
+    std::array<double, 11> sums{};
+    std::uint32_t taken = 0;
+    double at(std::size_t k) {
+      if ((taken & (1U << k)) == 0) {
+        taken |= 1U << k;
+        sums[k] = decoder->sum_to(decoder->sums_,
+                                  from + static_cast<double>(k) * (h / 2));
+      }
+      return sums[k];
+    }
+  };
+  Bit judge(QuarterSums& sums, double sign, Steps steps) const;
   // Whether a bit's shape shows in the signs of its samples.
   bool plain_by_signs(double at, double h, double sign, bool one) const;
   // The signs of the samples between from and to, summed.
   double signs_over(double from, double to) const;
   void read_bits();
-  void follow_edges(bool one, double level);
+  void follow_edges(QuarterSums& sums, bool one, double level);
   bool add_bit(bool one);
   std::size_t checked_end() const;
   void end_block();
@@ -99,6 +117,7 @@ private:
   std::int64_t mask_ = -1;
   std::int64_t ring_most_ = 1;
   std::int64_t count_ = 0;
+  double kept_from_ = 0, kept_to_ = 0; // the samples kept, as positions
   double total_ = 0;
   double step_ = 0.25; // samples between the places a sync is tried at
 

@@ -30,6 +30,10 @@ inline constexpr double Q4_SECOND = 1.30656296;
 inline constexpr double LEVEL_SECONDS = 0.00125;
 inline constexpr std::size_t LEVEL_STRETCHES = 7;
 inline constexpr std::size_t LEVEL_BEHIND = LEVEL_STRETCHES / 2;
+// The stretches' squares are kept in a ring of this many, a power of 2.
+inline constexpr std::size_t SQUARES_RING = 8;
+static_assert(SQUARES_RING >= LEVEL_STRETCHES &&
+              (SQUARES_RING & (SQUARES_RING - 1)) == 0);
 // Below this RMS a recording is silent: it is not made louder still.
 inline constexpr float QUIET = 1e-6F;
 
@@ -77,60 +81,75 @@ ShapeListener::ShapeListener(double rate)
       tone_edges_(rate / factor_for(rate)),
       decoders_{ShapeDecoder(rate / factor_for(rate), false),
                 ShapeDecoder(rate / factor_for(rate), true)} {
-  levels_.reserve(PIECE);
-  plain_.reserve(PIECE);
-  filtered_.reserve(PIECE);
-  tone_.reserve(PIECE);
+  levels_.resize(PIECE);
+  plain_.resize(PIECE);
+  filtered_.resize(PIECE);
+  tone_.resize(PIECE);
 }
 
 void ShapeListener::push(std::span<const float> samples) {
-  // The filters' state and the mean under way in locals, which the level's
-  // stores cannot touch.
+  // The filters' state, the mean and the stretch under way in locals, which
+  // the stores into the rings cannot touch.
   Section first = high_[0], second = high_[1], tone = tone_low_;
   std::size_t pending = pending_;
   float sum = pending_sum_;
-  const float scale = 1 / static_cast<float>(factor_);
+  float squares = squares_;
+  std::size_t put = put_;
+  std::size_t in_stretch = in_stretch_;
+  std::size_t taken = taken_;
+  float* const plain = kept_plain_.data();
+  float* const high = kept_high_.data();
+  float* const toned = kept_tone_.data();
+  const std::size_t ring = kept_high_.size();
+  const std::size_t factor = factor_;
+  const std::size_t stretch = stretch_;
+  const float scale = 1 / static_cast<float>(factor);
   for (const float x : samples) {
-    // The mean of each factor_ samples: crude, but the bits' tones lie far
+    // The mean of each factor samples: crude, but the bits' tones lie far
     // below the new rate's half, and the noise it folds in is small.
     sum += x;
-    if (++pending < factor_) {
+    if (++pending < factor) {
       continue;
     }
     const float y = sum * scale;
     pending = 0;
     sum = 0;
-    const float high = second.run(first.run(y));
-    level(y, high, tone.run(high));
+    const float h = second.run(first.run(y));
+    plain[put] = y;
+    high[put] = h;
+    toned[put] = tone.run(h);
+    put = put + 1 == ring ? 0 : put + 1;
+    squares += h * h;
+    ++taken;
+    if (++in_stretch < stretch) {
+      continue;
+    }
+    in_stretch = 0;
+    taken_ = taken;
+    end_stretch(squares);
+    squares = 0;
   }
+  taken_ = taken;
   pending_ = pending;
   pending_sum_ = sum;
+  squares_ = squares;
+  put_ = put;
+  in_stretch_ = in_stretch;
   high_[0] = first;
   high_[1] = second;
   tone_low_ = tone;
-  run(plain_.size());
+  run(filled_);
 }
 
-void ShapeListener::level(float plain, float high, float tone) {
-  kept_plain_[put_] = plain;
-  kept_high_[put_] = high;
-  kept_tone_[put_] = tone;
-  put_ = put_ + 1 == kept_high_.size() ? 0 : put_ + 1;
-  squares_ += high * high;
-  ++taken_;
-  if (++in_stretch_ < stretch_) {
-    return;
-  }
-  in_stretch_ = 0;
+void ShapeListener::end_stretch(float squares) {
   const std::size_t stretches = taken_ / stretch_;
-  stretch_squares_[stretches % LEVEL_STRETCHES] = squares_;
-  squares_ = 0;
+  stretch_squares_[stretches & (SQUARES_RING - 1)] = squares;
   if (stretches > LEVEL_BEHIND) {
     // The stretches around the one given, as far as there are any before.
     const std::size_t around = std::min(stretches, LEVEL_STRETCHES);
     float sum = 0;
     for (std::size_t k = 0; k < around; ++k) {
-      sum += stretch_squares_[(stretches - k) % LEVEL_STRETCHES];
+      sum += stretch_squares_[(stretches - k) & (SQUARES_RING - 1)];
     }
     give_stretch(stretches - 1 - LEVEL_BEHIND,
                  std::sqrt(sum / static_cast<float>(around * stretch_)));
@@ -145,23 +164,28 @@ void ShapeListener::give_stretch(std::size_t stretch, float level) {
   std::size_t left = std::min(taken_, first + stretch_) - first;
   std::size_t at = first % ring;
   while (left > 0) {
-    // As many as fit in the piece under way, written in place.
-    const std::size_t had = plain_.size();
+    // As many as fit in the piece under way.
+    const std::size_t had = filled_;
     const std::size_t n = std::min(left, PIECE - had);
-    levels_.resize(had + n, level);
-    plain_.resize(had + n);
-    filtered_.resize(had + n);
-    tone_.resize(had + n);
+    float* const levels = levels_.data();
+    float* const plain = plain_.data();
+    float* const filtered = filtered_.data();
+    float* const tone = tone_.data();
+    const float* const kept_plain = kept_plain_.data();
+    const float* const kept_high = kept_high_.data();
+    const float* const kept_tone = kept_tone_.data();
     for (std::size_t i = had; i < had + n; ++i) {
-      plain_[i] = kept_plain_[at];
-      filtered_[i] = kept_high_[at];
+      levels[i] = level;
+      plain[i] = kept_plain[at];
+      filtered[i] = kept_high[at];
       // The tone's smoothing is linear and the level moves slowly:
       // smoothing first and bringing to the level after is the same.
-      tone_[i] = kept_tone_[at] * gain;
+      tone[i] = kept_tone[at] * gain;
       at = at + 1 == ring ? 0 : at + 1;
     }
     left -= n;
-    if (plain_.size() == PIECE) {
+    filled_ = had + n;
+    if (filled_ == PIECE) {
       run(PIECE);
     }
   }
@@ -172,13 +196,11 @@ void ShapeListener::run(std::size_t n) {
     return;
   }
   half_waves_.clear();
-  tone_edges_.push(tone_, half_waves_);
-  decoders_[0].push(plain_, levels_, half_waves_);
-  decoders_[1].push(filtered_, levels_, half_waves_);
-  levels_.clear();
-  plain_.clear();
-  filtered_.clear();
-  tone_.clear();
+  const std::span<const float> levels(levels_.data(), n);
+  tone_edges_.push({tone_.data(), n}, half_waves_);
+  decoders_[0].push({plain_.data(), n}, levels, half_waves_);
+  decoders_[1].push({filtered_.data(), n}, levels, half_waves_);
+  filled_ = 0;
 }
 
 void ShapeListener::finish() {
@@ -186,7 +208,7 @@ void ShapeListener::finish() {
   // stretches there are around it.
   const std::size_t done = taken_ / stretch_;
   if (taken_ % stretch_ != 0) {
-    stretch_squares_[(done + 1) % LEVEL_STRETCHES] = squares_;
+    stretch_squares_[(done + 1) & (SQUARES_RING - 1)] = squares_;
   }
   const std::size_t all = (taken_ + stretch_ - 1) / stretch_;
   for (std::size_t stretch = done > LEVEL_BEHIND ? done - LEVEL_BEHIND : 0;
@@ -195,13 +217,13 @@ void ShapeListener::finish() {
     std::size_t around = 0;
     for (std::size_t k = stretch > LEVEL_BEHIND ? stretch - LEVEL_BEHIND : 0;
          k <= stretch + LEVEL_BEHIND && k < all; ++k) {
-      sum += stretch_squares_[(k + 1) % LEVEL_STRETCHES];
+      sum += stretch_squares_[(k + 1) & (SQUARES_RING - 1)];
       ++around;
     }
     give_stretch(stretch,
                  std::sqrt(sum / static_cast<float>(around * stretch_)));
   }
-  run(plain_.size());
+  run(filled_);
   half_waves_.clear();
   tone_edges_.finish(half_waves_);
   for (ShapeDecoder& d : decoders_) {

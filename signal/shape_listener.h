@@ -44,12 +44,11 @@ private:
     }
   };
   static Section section(double rate, double hz, double q, bool high);
-  // Takes one sample as recorded, high-passed, and smoothed for the tone.
-  // The level is measured in
-  // stretches of stretch_ samples: when one is complete, the stretch
-  // LEVEL_BEHIND before it is given, over the level of the LEVEL_STRETCHES
-  // around it.
-  void level(float plain, float high, float tone);
+  // The level is measured in stretches of stretch_ samples: when one is
+  // complete (its high-passed samples' squares summed to squares), the
+  // stretch LEVEL_BEHIND before it is given, over the level of the
+  // LEVEL_STRETCHES around it.
+  void end_stretch(float squares);
   void give_stretch(std::size_t stretch, float level);
   void run(std::size_t n);
 
@@ -70,7 +69,9 @@ private:
   std::size_t in_stretch_ = 0; // samples of the stretch under way
   EdgeFinder tone_edges_;
   std::array<ShapeDecoder, DECODERS> decoders_;
+  // The piece under way, filled_ samples of PIECE.
   std::vector<float> levels_, plain_, filtered_, tone_;
+  std::size_t filled_ = 0;
   std::vector<double> half_waves_;
 };
 
