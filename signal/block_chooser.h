@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <limits>
 #include <vector>
 
 #include "signal/pulse_decoder.h"
@@ -46,7 +47,9 @@ private:
     double progress = 0;
   };
   std::vector<Channel> channels_;
-  double given_until_ = 0; // the end of the last block given
+  // The end of the last block given. A listener's filters may place a tone
+  // that starts the recording a little before its first sample.
+  double given_until_ = std::numeric_limits<double>::lowest();
   bool finished_ = false;
 };
 
