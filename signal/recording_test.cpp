@@ -65,11 +65,13 @@ struct Transfer {
   double dc = 0;
   double clip_at = 0;
   bool inverted = false;
-  // On the tape, with its hiss: rumble (brown noise at this SNR), mains hum
+  // On the tape, with its hiss: rumble and pink noise (brown and pink noise
+  // at these SNRs), mains hum
   // (with its harmonics, at this level over the signal), dropouts of this
   // depth for this long once a second, and clicks this many times the
   // signal's height twice a second.
   double rumble_db = 0; // none when 0
+  double pink_db = 0;   // none when 0
   double hum_db = 0;    // none when 0
   double hum_hz = 50;
   double dropout_db = 0; // none when 0
@@ -93,6 +95,9 @@ Samples transferred(const Transfer& t) {
   }
   if (t.rumble_db != 0) {
     recording::add_coloured_noise(s, sound_rate, 1, t.rumble_db, 2, 8);
+  }
+  if (t.pink_db != 0) {
+    recording::add_coloured_noise(s, sound_rate, 1, t.pink_db, 1, 12);
   }
   if (t.dropout_db != 0) {
     recording::add_dropouts(s, sound_rate, t.dropout_db, t.dropout_seconds, 1,
@@ -147,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
     Damage, TransferTest,
     ::testing::Values(
         Transfer{"Clean"}, Transfer{.name = "Noise8dB", .snr_db = 8},
-        Transfer{.name = "LowPass3kHz", .low_pass_hz = 3000},
+        Transfer{.name = "LowPass3kHz", .low_pass_hz = 1550},
         Transfer{.name = "AcCoupling", .high_pass_hz = 150},
         Transfer{
             .name = "Level30dBDown8Bit", .encoding = PCM_8, .level_db = -30},
@@ -217,6 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
                  .hum_db = 12,
                  .hum_hz = 60},
         Transfer{.name = "Rumble", .level_db = -12, .rumble_db = 0},
+        Transfer{.name = "PinkNoise", .level_db = -12, .pink_db = 11},
+        Transfer{.name = "WornHeads", .low_pass_hz = 1550},
         Transfer{.name = "DeepDropouts", .snr_db = 30, .dropout_db = 40},
         Transfer{.name = "Clicks", .click_height = 3}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -37,6 +37,12 @@ inline constexpr double SEARCH_MOST = 60;
 inline constexpr int TONE_FIT = 8;
 // A sync fits with its whole 1.04 pilot periods, a tone going on with 0.36.
 inline constexpr double SYNC_LEAST = 0.5;
+// A sync the recording has smoothed away (its half-waves are the shortest on
+// tape, and worn heads lose them first) fits less; it counts from this fit
+// on only where the tone is plainly gone after it, fitting the data no better
+// than it fits this many of its 8 periods.
+inline constexpr double FADED_SYNC_LEAST = 0.25;
+inline constexpr double FADED_TONE_AFTER_MOST = 1;
 // After a sync, the tone's shape fits the data at most this much (in pilot
 // periods, of the 8 a tone going on gives).
 inline constexpr double TONE_AFTER_MOST = 5;
@@ -77,7 +83,7 @@ inline constexpr double WEAK_SHARE = 0.5;
 // stretches of a half-bit) goes on, the clock has lost the bits: what was
 // read is no block.
 inline constexpr double LOST_LEVEL = 0.5;
-inline constexpr int LOST_STRETCHES = 8;
+inline constexpr std::size_t LOST_STRETCHES = 8;
 
 } // namespace
 
@@ -375,6 +381,14 @@ ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s, bool whole) const {
   return fit;
 }
 
+bool ShapeDecoder::sync_fits(const SyncFit& fit, double period_fit) {
+  if (fit.sync >= SYNC_LEAST * period_fit) {
+    return true;
+  }
+  return fit.sync >= FADED_SYNC_LEAST * period_fit &&
+         fit.after <= FADED_TONE_AFTER_MOST * fit.tone / TONE_FIT;
+}
+
 // Looks for the sync where the tone broke, once the samples after it are in.
 void ShapeDecoder::find_sync() {
   const double p = steady_period_ / t_per_sample_;
@@ -412,7 +426,7 @@ void ShapeDecoder::find_sync() {
   }
   const double level = tone_most / (TONE_FIT * p);
   if (best_at < 0 || best.tone < TONE_LEAST * tone_most ||
-      best.sync < SYNC_LEAST * p * level) {
+      !sync_fits(best, p * level)) {
     // A glitch in a tone that goes on keeps the tone; otherwise it is gone.
     state_ = State::TONE;
     if (goes_on < TONE_GOES_ON * p * level) {
@@ -663,17 +677,25 @@ void ShapeDecoder::end_block() {
   // Bits that run up to the end of the samples: the recording cut the block.
   const bool open_end =
       finishing_ && at_ + 8 * half_ >= static_cast<double>(count_);
+  // Each stretch against their mean, which a rumble under them shifts.
+  std::array<double, LOST_STRETCHES> stretches{};
+  double mean = 0;
+  for (std::size_t k = 0; k < stretches.size(); ++k) {
+    const double from = at_ + static_cast<double>(k) * half_;
+    stretches[k] = integral(from, from + half_);
+    mean += stretches[k] / static_cast<double>(LOST_STRETCHES);
+  }
   double after = 0;
-  for (int k = 0; k < LOST_STRETCHES; ++k) {
-    const double from = at_ + k * half_, to = from + half_;
-    after += std::fabs(integral(from, to));
+  for (const double stretch : stretches) {
+    after += std::fabs(stretch - mean);
   }
   // Against the level the block was recorded at on the whole, which a
   // dropout here or there hardly changes.
   const double recorded =
       recorded_length_ > 0 ? recorded_sum_ / recorded_length_ : 0;
-  const bool lost = !open_end && after > LOST_LEVEL * tone_level_ * recorded *
-                                             half_ * LOST_STRETCHES;
+  const bool lost =
+      !open_end && after > LOST_LEVEL * tone_level_ * recorded * half_ *
+                               static_cast<double>(LOST_STRETCHES);
   std::size_t size = lost ? 0 : bytes_.size();
   if (!cut_ && size > 0) {
     size = checked_end();

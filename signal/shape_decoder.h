@@ -66,6 +66,9 @@ private:
   };
   // whole: also the tone after s and the first bits, and so the score.
   SyncFit fit_sync(double s, bool whole) const;
+  // Whether a sync fits as one does, period_fit being how a period of the
+  // tone before it fits.
+  static bool sync_fits(const SyncFit& fit, double period_fit);
   // A bit at at, its half-bit h samples long, its first half at level sign.
   struct Bit {
     bool one = false;
