@@ -38,11 +38,12 @@ inline constexpr int TONE_FIT = 8;
 // A sync fits with its whole 1.04 pilot periods, a tone going on with 0.36.
 inline constexpr double SYNC_LEAST = 0.5;
 // A sync the recording has smoothed away (its half-waves are the shortest on
-// tape, and worn heads lose them first) fits less; it counts from this fit
-// on only where the tone is plainly gone after it, fitting the data no better
-// than it fits this many of its 8 periods.
+// tape, and worn heads lose them first) or that hiss hides fits less; it
+// counts from this fit on where the first bits after it plainly fit as bits,
+// as they do after no glitch in the tone nor in a dropout (in fits of a
+// period of the tone before it).
 inline constexpr double FADED_SYNC_LEAST = 0.25;
-inline constexpr double FADED_TONE_AFTER_MOST = 1;
+inline constexpr double FADED_BITS_LEAST = 1.25;
 // After a sync, the tone's shape fits the data at most this much (in pilot
 // periods, of the 8 a tone going on gives).
 inline constexpr double TONE_AFTER_MOST = 5;
@@ -377,6 +378,7 @@ ShapeDecoder::SyncFit ShapeDecoder::fit_sync(double s, bool whole) const {
     at += (bit.one ? 4 : 2) * z;
   }
   bits /= level_over(d, at);
+  fit.bits = bits;
   fit.score = fit.tone + fit.sync + bits;
   return fit;
 }
@@ -386,7 +388,7 @@ bool ShapeDecoder::sync_fits(const SyncFit& fit, double period_fit) {
     return true;
   }
   return fit.sync >= FADED_SYNC_LEAST * period_fit &&
-         fit.after <= FADED_TONE_AFTER_MOST * fit.tone / TONE_FIT;
+         fit.bits >= FADED_BITS_LEAST * period_fit;
 }
 
 // Looks for the sync where the tone broke, once the samples after it are in.

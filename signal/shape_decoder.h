@@ -63,6 +63,7 @@ private:
     double sync = 0;  // how the sync and the first half-bit fit
     double after = 0; // how a tone going on after s would fit
     double sign = 1;  // the level of the sync's first half-wave
+    double bits = 0;  // how the first bits fit
   };
   // whole: also the tone after s and the first bits, and so the score.
   SyncFit fit_sync(double s, bool whole) const;
