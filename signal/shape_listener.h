@@ -43,7 +43,7 @@ private:
       return y;
     }
   };
-  static Section section(double rate, double hz, double q, bool high);
+  static Section low_pass(double rate, double hz, double q);
   // The level is measured in stretches of stretch_ samples: when one is
   // complete (its high-passed samples' squares summed to squares), the
   // stretch LEVEL_BEHIND before it is given, over the level of the
@@ -55,7 +55,34 @@ private:
   std::size_t factor_; // recording samples a sample here
   std::size_t pending_ = 0;
   float pending_sum_ = 0;
-  std::array<Section, 2> high_;
+  // A high-pass of linear phase, which leaves the bits' shapes as they
+  // were: each sample less the mean, over length samples centred on it, of
+  // the means over length samples, given length - 1 samples late. What it
+  // is given beside each sample (carry) comes out as late.
+  struct MeanCut {
+    explicit MeanCut(std::size_t length)
+        : recent(length), means(length), carried(length),
+          per_length(1 / static_cast<double>(length)) {}
+    float run(float x, float carry, float& late) {
+      const std::size_t next = at + 1 == recent.size() ? 0 : at + 1;
+      const float centre = recent[next];
+      late = carried[next];
+      sum += x - recent[at];
+      recent[at] = x;
+      carried[at] = carry;
+      const auto mean = static_cast<float>(sum * per_length);
+      means_sum += mean - means[at];
+      means[at] = mean;
+      at = next;
+      return static_cast<float>(centre - means_sum * per_length);
+    }
+    std::vector<float> recent, means, carried;
+    double per_length;
+    std::size_t at = 0;
+    double sum = 0, means_sum = 0;
+  };
+  // Twice over: hum's harmonics lie close below the tones.
+  std::array<MeanCut, 2> cuts_;
   Section tone_low_;
   // The level: the RMS of the high-passed samples, the sum of the squares
   // of each of the last LEVEL_STRETCHES stretches, and the samples of the
