@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .hum_db = 12,
                  .hum_hz = 60},
         Transfer{.name = "Rumble", .level_db = -12, .rumble_db = 0},
-        Transfer{.name = "PinkNoise", .level_db = -12, .pink_db = 11},
+        Transfer{.name = "PinkNoise", .level_db = -12, .pink_db = 5},
         Transfer{.name = "WornHeads", .low_pass_hz = 1550},
         Transfer{.name = "DeepDropouts", .snr_db = 30, .dropout_db = 40},
         Transfer{.name = "Clicks", .click_height = 3}),

@@ -67,9 +67,7 @@ ShapeListener::Section ShapeListener::low_pass(double rate, double hz,
 }
 
 ShapeListener::ShapeListener(double rate)
-    : factor_(factor_for(rate)),
-      cuts_{MeanCut(mean_length(rate / factor_for(rate))),
-            MeanCut(mean_length(rate / factor_for(rate)))},
+    : factor_(factor_for(rate)), cut_(mean_length(rate / factor_for(rate))),
       tone_low_(low_pass(rate / factor_for(rate), TONE_HZ, std::sqrt(0.5))),
       stretch_(std::max<std::size_t>(
           1, static_cast<std::size_t>(
@@ -91,7 +89,7 @@ void ShapeListener::push(std::span<const float> samples) {
   // The filters' state, the mean and the stretch under way in locals, which
   // the stores into the rings cannot touch.
   Section tone = tone_low_;
-  MeanCut first = std::move(cuts_[0]), second = std::move(cuts_[1]);
+  MeanCut cut = std::move(cut_);
   std::size_t pending = pending_;
   float sum = pending_sum_;
   float squares = squares_;
@@ -116,8 +114,7 @@ void ShapeListener::push(std::span<const float> samples) {
     pending = 0;
     sum = 0;
     float late = 0;
-    const float cut = first.run(y, y, late);
-    const float h = second.run(cut, late, late);
+    const float h = cut.run(y, late);
     plain[put] = late;
     high[put] = h;
     toned[put] = tone.run(h);
@@ -138,8 +135,7 @@ void ShapeListener::push(std::span<const float> samples) {
   squares_ = squares;
   put_ = put;
   in_stretch_ = in_stretch;
-  cuts_[0] = std::move(first);
-  cuts_[1] = std::move(second);
+  cut_ = std::move(cut);
   tone_low_ = tone;
   run(filled_);
 }
@@ -209,7 +205,7 @@ void ShapeListener::run(std::size_t n) {
 void ShapeListener::finish() {
   // The last samples still in the means come out with silence after them,
   // as the recording goes on.
-  const std::size_t late = 2 * (cuts_[0].recent.size() - 1);
+  const std::size_t late = 2 * (cut_.ring.size() - 1);
   push(std::vector<float>(late * factor_ - pending_, 0.0F));
   // The stretches not given yet, the one under way too, each over the
   // stretches there are around it.

@@ -56,33 +56,60 @@ private:
   std::size_t pending_ = 0;
   float pending_sum_ = 0;
   // A high-pass of linear phase, which leaves the bits' shapes as they
-  // were: each sample less the mean, over length samples centred on it, of
-  // the means over length samples, given length - 1 samples late. What it
-  // is given beside each sample (carry) comes out as late.
+  // were, run twice over (hum's harmonics lie close below the tones): each
+  // sample less the mean, over length samples centred on it, of the means
+  // over length samples, given length - 1 samples late. The samples as they
+  // were come out as late as the second run's.
   struct MeanCut {
     explicit MeanCut(std::size_t length)
-        : recent(length), means(length), carried(length),
-          per_length(1 / static_cast<double>(length)) {}
-    float run(float x, float carry, float& late) {
-      const std::size_t next = at + 1 == recent.size() ? 0 : at + 1;
-      const float centre = recent[next];
-      late = carried[next];
-      sum += x - recent[at];
-      recent[at] = x;
-      carried[at] = carry;
-      const auto mean = static_cast<float>(sum * per_length);
-      means_sum += mean - means[at];
-      means[at] = mean;
+        : ring(length), per_length(1 / static_cast<float>(length)) {}
+    // Takes x; gives it high-passed, and as it was, 2 (length - 1) late.
+    float run(float x, float& late) {
+      const std::size_t next = at + 1 == ring.size() ? 0 : at + 1;
+      Slot& slot = ring[at];
+      const Slot& ahead = ring[next];
+      const float first = cut(x, slot.x, slot.mean, ahead.x, sums[0], sums[1]);
+      const float second =
+          cut(first, slot.cut, slot.cut_mean, ahead.cut, sums[2], sums[3]);
+      late = ahead.late;
+      slot.late = ahead.x;
       at = next;
-      return static_cast<float>(centre - means_sum * per_length);
+      if (next == 0) {
+        resum();
+      }
+      return second;
     }
-    std::vector<float> recent, means, carried;
-    double per_length;
+    // One run: the new sample x in at the slot of the oldest (x_at, mean_at),
+    // the centre from the slot after it.
+    float cut(float x, float& x_at, float& mean_at, float centre, float& sum,
+              float& means_sum) const {
+      sum += x - x_at;
+      x_at = x;
+      const float mean = sum * per_length;
+      means_sum += mean - mean_at;
+      mean_at = mean;
+      return centre - means_sum * per_length;
+    }
+    // The running sums summed again once a round, so that rounding never
+    // adds up.
+    void resum() {
+      sums = {};
+      for (const Slot& s : ring) {
+        sums[0] += s.x;
+        sums[1] += s.mean;
+        sums[2] += s.cut;
+        sums[3] += s.cut_mean;
+      }
+    }
+    struct Slot {
+      float x = 0, mean = 0, cut = 0, cut_mean = 0, late = 0;
+    };
+    std::vector<Slot> ring;
+    float per_length;
     std::size_t at = 0;
-    double sum = 0, means_sum = 0;
+    std::array<float, 4> sums{};
   };
-  // Twice over: hum's harmonics lie close below the tones.
-  std::array<MeanCut, 2> cuts_;
+  MeanCut cut_;
   Section tone_low_;
   // The level: the RMS of the high-passed samples, the sum of the squares
   // of each of the last LEVEL_STRETCHES stretches, and the samples of the
