@@ -14,9 +14,9 @@ namespace {
 // no less than this.
 inline constexpr double LEAST_RATE = 14700;
 // Hum (50 or 60 Hz and its harmonics up to the 7th) and rumble are taken
-// out by means over a period of the 1 bits' tone, which pass that tone and
-// the 0 bits' (its second harmonic) whole: the 7th harmonic of 60 Hz hum
-// comes out 14 dB down, its 3rd 40 dB.
+// out by means over about a period of the 1 bits' tone, which pass that
+// tone and the 0 bits' (its second harmonic) all but whole: the 7th
+// harmonic of 60 Hz hum comes out about 15 dB down, its 3rd 40 dB.
 inline constexpr double ONE_TONE_HZ = 3500000.0 / 3420;
 // The tone is told from a copy smoothed well below the bits' tones: the
 // pilot lies far below this, most of the hiss above it.
