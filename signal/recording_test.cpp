@@ -225,7 +225,18 @@ INSTANTIATE_TEST_SUITE_P(
         Transfer{.name = "PinkNoise", .level_db = -12, .pink_db = 5},
         Transfer{.name = "WornHeads", .low_pass_hz = 1550},
         Transfer{.name = "DeepDropouts", .snr_db = 30, .dropout_db = 40},
-        Transfer{.name = "Clicks", .click_height = 3}),
+        Transfer{.name = "Clicks", .click_height = 3},
+        // A worn cassette on a poor deck: most of the above at once, with
+        // shallow dropouts, which must not be taken for steps in level.
+        Transfer{.name = "WornCassette",
+                 .speed = speed(1, 0, 0.005, 0.003),
+                 .low_pass_hz = 2600,
+                 .high_pass_hz = 150,
+                 .level_db = -12,
+                 .pink_db = 12,
+                 .hum_db = -6,
+                 .dropout_db = 6,
+                 .dropout_seconds = 0.02}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One file: a header and 100 bytes of data.

@@ -517,11 +517,19 @@ ShapeDecoder::Bit ShapeDecoder::judge(QuarterSums& sums, double sign,
     if (bit.level_stepped) {
       const std::array<double, 4> size = {std::fabs(i1), std::fabs(i2),
                                           std::fabs(i3), std::fabs(part(3))};
-      const auto most = std::max_element(size.begin(), size.end());
-      const auto least = std::min_element(size.begin(), size.end());
-      const bool stepped = *most > STEP_RATIO * *least;
-      bit.step = stepped && (steps == Steps::ANY || least < most);
-      bit.fell = stepped && least > most;
+      // A step parts the halves in two: all on one side of it stronger
+      // than all on the other, by STEP_RATIO. One half that noise happens
+      // to leave small among strong ones is none.
+      bool rose = false;
+      for (std::size_t k = 1; k < size.size(); ++k) {
+        const auto [low_before, high_before] =
+            std::minmax_element(size.begin(), size.begin() + k);
+        const auto [low_after, high_after] =
+            std::minmax_element(size.begin() + k, size.end());
+        bit.fell = bit.fell || *low_before > STEP_RATIO * *high_after;
+        rose = rose || *low_after > STEP_RATIO * *high_before;
+      }
+      bit.step = (steps == Steps::ANY && bit.fell) || rose;
       // A fall after the second half (into a dropout, or the quiet after a
       // block) leaves that half whole: it alone tells the bit.
       after_half = bit.fell && 2 * size[1] > size[0];
