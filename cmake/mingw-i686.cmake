@@ -15,6 +15,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Floating point in SSE2 registers, as on 64-bit Linux, not in the x87's
+# wider ones: a recording decodes to the same bits on both.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
 
 find_program(VETRIK_WINE wine)
 if(VETRIK_WINE)

@@ -89,8 +89,13 @@ void EdgeFinder::push(std::span<const float> samples,
     // Sample i stands for the time first + i + 0.5 (in samples).
     if (up ? (previous >= middle && y < middle)
            : (previous <= middle && y > middle)) {
-      crossing = first + static_cast<double>(i) - 0.5 +
-                 static_cast<double>((previous - middle) / (previous - y));
+      // Where the wave crossed between the two samples; kept between
+      // them however the arithmetic rounds.
+      const float fall = previous - y;
+      const float part =
+          fall != 0 ? std::clamp((previous - middle) / fall, 0.0F, 1.0F) : 0.5F;
+      crossing =
+          first + static_cast<double>(i) - 0.5 + static_cast<double>(part);
     }
     if (up ? y < middle - margin : y > middle + margin) {
       const double at = crossing >= 0 ? crossing : first + i + 0.5;
