@@ -61,8 +61,9 @@ inline constexpr double RATE_GAIN = 0.01;
 // How far the half-bit may follow the bits from what the tone showed.
 inline constexpr double HALF_LEAST = 0.7;
 inline constexpr double HALF_MOST = 1.4;
-// One half of a bit and the next this much stronger than another: the
-// level stepped between them.
+// The halves of a bit on one side of a place all this much stronger than
+// those on the other: the level stepped there, where the level measured
+// around the bit steps by LEVEL_STEP too.
 inline constexpr double STEP_RATIO = 8;
 inline constexpr double LEVEL_STEP = 1.25;
 // The level measured around a bit this much lower at its end than at its
