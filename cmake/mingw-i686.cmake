@@ -16,9 +16,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Floating point in SSE2 registers, as on 64-bit Linux, not in the x87's
-# wider ones: a recording decodes to the same bits on both.
-set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
-set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+# wider ones, so that a recording decodes nearly always to the same bits on
+# both (the maths libraries still differ in their last bits). Windows keeps
+# a 32-bit thread's stack aligned to 4 bytes only: SSE2 code realigns it.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse -mstackrealign")
 
 find_program(VETRIK_WINE wine)
 if(VETRIK_WINE)

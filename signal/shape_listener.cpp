@@ -3,6 +3,7 @@
 #include "signal/shape_listener.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -205,8 +206,14 @@ void ShapeListener::run(std::size_t n) {
 void ShapeListener::finish() {
   // The last samples still in the means come out with silence after them,
   // as the recording goes on.
-  const std::size_t late = 2 * (cut_.ring.size() - 1);
-  push(std::vector<float>(late * factor_ - pending_, 0.0F));
+  // In pieces, so that a recording of a huge rate never asks for much.
+  static constexpr std::array<float, 1024> SILENCE{};
+  std::size_t left = 2 * (cut_.ring.size() - 1) * factor_ - pending_;
+  while (left > 0) {
+    const std::size_t n = std::min(left, SILENCE.size());
+    push({SILENCE.data(), n});
+    left -= n;
+  }
   // The stretches not given yet, the one under way too, each over the
   // stretches there are around it.
   const std::size_t done = taken_ / stretch_;
