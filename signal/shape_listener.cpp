@@ -18,7 +18,7 @@ inline constexpr double LEAST_RATE = 14700;
 // out by means over about a period of the 1 bits' tone, which pass that
 // tone and the 0 bits' (its second harmonic) all but whole: the 7th
 // harmonic of 60 Hz hum comes out about 15 dB down, its 3rd 40 dB.
-inline constexpr double ONE_TONE_HZ = 3500000.0 / 3420;
+inline constexpr double ONE_TONE_HZ = T_STATES_PER_SECOND / (2 * ONE_HALF_WAVE);
 // The tone is told from a copy smoothed well below the bits' tones: the
 // pilot lies far below this, most of the hiss above it.
 inline constexpr double TONE_HZ = 1600;
@@ -205,8 +205,8 @@ void ShapeListener::run(std::size_t n) {
 
 void ShapeListener::finish() {
   // The last samples still in the means come out with silence after them,
-  // as the recording goes on.
-  // In pieces, so that a recording of a huge rate never asks for much.
+  // as the recording goes on; in pieces, so that a recording of a huge
+  // rate never asks for much.
   static constexpr std::array<float, 1024> SILENCE{};
   std::size_t left = 2 * (cut_.ring.size() - 1) * factor_ - pending_;
   while (left > 0) {
