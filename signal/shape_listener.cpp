@@ -38,6 +38,8 @@ static_assert(SQUARES_RING >= LEVEL_STRETCHES &&
 inline constexpr float QUIET = 1e-6F;
 
 inline constexpr std::size_t PIECE = SHAPE_PIECE_MOST;
+// The samples at the decoders' rate filtered at a time.
+inline constexpr std::size_t CHUNK = 256;
 
 std::size_t mean_length(double rate) {
   return std::max<std::size_t>(
@@ -74,71 +76,179 @@ ShapeListener::ShapeListener(double rate)
           1, static_cast<std::size_t>(
                  std::lround(rate / factor_for(rate) * LEVEL_SECONDS * 2 /
                              static_cast<double>(LEVEL_STRETCHES))))),
-      kept_plain_((LEVEL_BEHIND + 1) * stretch_),
-      kept_high_((LEVEL_BEHIND + 1) * stretch_),
-      kept_tone_((LEVEL_BEHIND + 1) * stretch_),
       tone_edges_(rate / factor_for(rate)),
       decoders_{ShapeDecoder(rate / factor_for(rate), false),
                 ShapeDecoder(rate / factor_for(rate), true)} {
-  levels_.resize(PIECE);
-  plain_.resize(PIECE);
-  filtered_.resize(PIECE);
-  tone_.resize(PIECE);
+  // A piece, the stretches whose level is not known yet, and a chunk.
+  const std::size_t room = PIECE + (LEVEL_BEHIND + 1) * stretch_ + CHUNK;
+  levels_.resize(room);
+  plain_.resize(room);
+  filtered_.resize(room);
+  tone_.resize(room);
+  decimated_.resize(CHUNK);
 }
 
-void ShapeListener::push(std::span<const float> samples) {
-  // The filters' state, the mean and the stretch under way in locals, which
-  // the stores into the rings cannot touch.
-  Section tone = tone_low_;
-  MeanCut cut = std::move(cut_);
-  std::size_t pending = pending_;
-  float sum = pending_sum_;
-  float squares = squares_;
-  std::size_t put = put_;
-  std::size_t in_stretch = in_stretch_;
-  std::size_t taken = taken_;
-  float* const plain = kept_plain_.data();
-  float* const high = kept_high_.data();
-  float* const toned = kept_tone_.data();
-  const std::size_t ring = kept_high_.size();
-  const std::size_t factor = factor_;
-  const std::size_t stretch = stretch_;
-  const float scale = 1 / static_cast<float>(factor);
-  for (const float x : samples) {
-    // The mean of each factor samples: crude, but the bits' tones lie far
-    // below the new rate's half, and the noise it folds in is small.
-    sum += x;
-    if (++pending < factor) {
-      continue;
+void ShapeListener::MeanCut::run(const float* in, std::size_t n, float* high,
+                                 float* plain) {
+  // The sums and the place in locals, which the stores cannot touch.
+  float sum = sums[0], means_sum = sums[1];
+  float cut_sum = sums[2], cut_means_sum = sums[3];
+  Slot* const slots = ring.data();
+  const std::size_t length = ring.size();
+  const float per = per_length;
+  std::size_t here = at;
+  for (std::size_t i = 0; i < n; ++i) {
+    // The new sample goes in at the slot of the oldest; the centre is the
+    // slot after it.
+    const std::size_t next = here + 1 == length ? 0 : here + 1;
+    Slot& slot = slots[here];
+    const Slot& ahead = slots[next];
+    const float x = in[i];
+    sum += x - slot.x;
+    slot.x = x;
+    const float mean = sum * per;
+    means_sum += mean - slot.mean;
+    slot.mean = mean;
+    const float first = ahead.x - means_sum * per;
+    cut_sum += first - slot.cut;
+    slot.cut = first;
+    const float cut_mean = cut_sum * per;
+    cut_means_sum += cut_mean - slot.cut_mean;
+    slot.cut_mean = cut_mean;
+    high[i] = ahead.cut - cut_means_sum * per;
+    plain[i] = ahead.late;
+    slot.late = ahead.x;
+    here = next;
+    if (next == 0) {
+      // Summed again once a round, so that rounding never adds up.
+      sum = means_sum = cut_sum = cut_means_sum = 0;
+      for (std::size_t k = 0; k < length; ++k) {
+        sum += slots[k].x;
+        means_sum += slots[k].mean;
+        cut_sum += slots[k].cut;
+        cut_means_sum += slots[k].cut_mean;
+      }
     }
-    const float y = sum * scale;
-    pending = 0;
-    sum = 0;
-    float late = 0;
-    const float h = cut.run(y, late);
-    plain[put] = late;
-    high[put] = h;
-    toned[put] = tone.run(h);
-    put = put + 1 == ring ? 0 : put + 1;
-    squares += h * h;
-    ++taken;
-    if (++in_stretch < stretch) {
-      continue;
-    }
-    in_stretch = 0;
-    taken_ = taken;
-    end_stretch(squares);
-    squares = 0;
   }
-  taken_ = taken;
-  pending_ = pending;
-  pending_sum_ = sum;
-  squares_ = squares;
-  put_ = put;
-  in_stretch_ = in_stretch;
-  cut_ = std::move(cut);
-  tone_low_ = tone;
+  sums = {sum, means_sum, cut_sum, cut_means_sum};
+  at = here;
+}
+
+namespace {
+
+// Sums each FACTOR samples in order into out[0..n), from x; FACTOR fixed
+// for the usual rates, so that the compiler unrolls the sums.
+template <std::size_t FACTOR>
+void decimate(const float* x, std::size_t n, float scale, float* out) {
+  for (std::size_t i = 0; i < n; ++i, x += FACTOR) {
+    float sum = 0;
+    for (std::size_t k = 0; k < FACTOR; ++k) {
+      sum += x[k];
+    }
+    out[i] = sum * scale;
+  }
+}
+
+void decimate(std::size_t factor, const float* x, std::size_t n, float scale,
+              float* out) {
+  switch (factor) {
+  case 1:
+    return decimate<1>(x, n, scale, out);
+  case 2:
+    return decimate<2>(x, n, scale, out);
+  case 3:
+    return decimate<3>(x, n, scale, out);
+  case 4:
+    return decimate<4>(x, n, scale, out);
+  default:
+    for (std::size_t i = 0; i < n; ++i, x += factor) {
+      float sum = 0;
+      for (std::size_t k = 0; k < factor; ++k) {
+        sum += x[k];
+      }
+      out[i] = sum * scale;
+    }
+  }
+}
+
+} // namespace
+
+void ShapeListener::push(std::span<const float> samples) {
+  // The mean of each factor samples: crude, but the bits' tones lie far
+  // below the new rate's half, and the noise it folds in is small.
+  const std::size_t factor = factor_;
+  const float scale = 1 / static_cast<float>(factor);
+  float* const decimated = decimated_.data();
+  const float* x = samples.data();
+  std::size_t left = samples.size();
+  while (left > 0) {
+    std::size_t n = 0;
+    if (pending_ > 0) {
+      // The samples a piece left over, summed on.
+      const std::size_t part = std::min(factor - pending_, left);
+      for (std::size_t k = 0; k < part; ++k) {
+        pending_sum_ += x[k];
+      }
+      x += part;
+      left -= part;
+      pending_ += part;
+      if (pending_ < factor) {
+        break;
+      }
+      decimated[n++] = pending_sum_ * scale;
+      pending_ = 0;
+      pending_sum_ = 0;
+    }
+    const std::size_t whole = std::min(CHUNK - n, left / factor);
+    decimate(factor, x, whole, scale, decimated + n);
+    n += whole;
+    x += whole * factor;
+    left -= whole * factor;
+    if (n < CHUNK && left < factor) {
+      // Fewer than factor left: the start of the next sum.
+      for (std::size_t k = 0; k < left; ++k) {
+        pending_sum_ += x[k];
+      }
+      pending_ = left;
+      left = 0;
+    }
+    take(decimated, n);
+  }
   run(filled_);
+}
+
+void ShapeListener::take(const float* samples, std::size_t n) {
+  if (n == 0) {
+    return;
+  }
+  const std::size_t from = written_;
+  cut_.run(samples, n, filtered_.data() + from, plain_.data() + from);
+  Section tone = tone_low_;
+  for (std::size_t i = from; i < from + n; ++i) {
+    tone_[i] = tone.run(filtered_[i]);
+  }
+  tone_low_ = tone;
+  written_ = from + n;
+  // The squares, a stretch at a time; giving a stretch may move the samples
+  // not given yet to the front, so they are found from the end.
+  std::size_t done = 0;
+  while (done < n) {
+    const float* const high = filtered_.data() + written_ - (n - done);
+    const std::size_t part = std::min(n - done, stretch_ - in_stretch_);
+    float squares = squares_;
+    for (std::size_t k = 0; k < part; ++k) {
+      squares += high[k] * high[k];
+    }
+    squares_ = squares;
+    taken_ += part;
+    in_stretch_ += part;
+    done += part;
+    if (in_stretch_ == stretch_) {
+      in_stretch_ = 0;
+      end_stretch(squares_);
+      squares_ = 0;
+    }
+  }
 }
 
 void ShapeListener::end_stretch(float squares) {
@@ -156,32 +266,20 @@ void ShapeListener::end_stretch(float squares) {
   }
 }
 
-// Gives the decoders the samples of a stretch, brought to the same level.
+// Brings the samples of a stretch, the next not given, to the same level.
 void ShapeListener::give_stretch(std::size_t stretch, float level) {
   const float gain = 1 / std::max(level, QUIET);
-  const std::size_t ring = kept_high_.size();
   const std::size_t first = stretch * stretch_;
   std::size_t left = std::min(taken_, first + stretch_) - first;
-  std::size_t at = first % ring;
   while (left > 0) {
     // As many as fit in the piece under way.
     const std::size_t had = filled_;
     const std::size_t n = std::min(left, PIECE - had);
-    float* const levels = levels_.data();
-    float* const plain = plain_.data();
-    float* const filtered = filtered_.data();
-    float* const tone = tone_.data();
-    const float* const kept_plain = kept_plain_.data();
-    const float* const kept_high = kept_high_.data();
-    const float* const kept_tone = kept_tone_.data();
     for (std::size_t i = had; i < had + n; ++i) {
-      levels[i] = level;
-      plain[i] = kept_plain[at];
-      filtered[i] = kept_high[at];
+      levels_[i] = level;
       // The tone's smoothing is linear and the level moves slowly:
       // smoothing first and bringing to the level after is the same.
-      tone[i] = kept_tone[at] * gain;
-      at = at + 1 == ring ? 0 : at + 1;
+      tone_[i] *= gain;
     }
     left -= n;
     filled_ = had + n;
@@ -200,6 +298,12 @@ void ShapeListener::run(std::size_t n) {
   tone_edges_.push({tone_.data(), n}, half_waves_);
   decoders_[0].push({plain_.data(), n}, levels, half_waves_);
   decoders_[1].push({filtered_.data(), n}, levels, half_waves_);
+  // The samples whose level is not known yet to the front.
+  const auto rest = static_cast<std::ptrdiff_t>(written_ - n);
+  for (std::vector<float>* v : {&plain_, &filtered_, &tone_}) {
+    std::copy_n(v->begin() + static_cast<std::ptrdiff_t>(n), rest, v->begin());
+  }
+  written_ -= n;
   filled_ = 0;
 }
 

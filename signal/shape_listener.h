@@ -50,6 +50,8 @@ private:
   // LEVEL_STRETCHES around it.
   void end_stretch(float squares);
   void give_stretch(std::size_t stretch, float level);
+  // Filters n samples at the decoders' rate and takes their levels.
+  void take(const float* samples, std::size_t n);
   void run(std::size_t n);
 
   std::size_t factor_; // recording samples a sample here
@@ -63,44 +65,9 @@ private:
   struct MeanCut {
     explicit MeanCut(std::size_t length)
         : ring(length), per_length(1 / static_cast<float>(length)) {}
-    // Takes x; gives it high-passed, and as it was, 2 (length - 1) late.
-    float run(float x, float& late) {
-      const std::size_t next = at + 1 == ring.size() ? 0 : at + 1;
-      Slot& slot = ring[at];
-      const Slot& ahead = ring[next];
-      const float first = cut(x, slot.x, slot.mean, ahead.x, sums[0], sums[1]);
-      const float second =
-          cut(first, slot.cut, slot.cut_mean, ahead.cut, sums[2], sums[3]);
-      late = ahead.late;
-      slot.late = ahead.x;
-      at = next;
-      if (next == 0) {
-        resum();
-      }
-      return second;
-    }
-    // One run: the new sample x in at the slot of the oldest (x_at, mean_at),
-    // the centre from the slot after it.
-    float cut(float x, float& x_at, float& mean_at, float centre, float& sum,
-              float& means_sum) const {
-      sum += x - x_at;
-      x_at = x;
-      const float mean = sum * per_length;
-      means_sum += mean - mean_at;
-      mean_at = mean;
-      return centre - means_sum * per_length;
-    }
-    // The running sums summed again once a round, so that rounding never
-    // adds up.
-    void resum() {
-      sums = {};
-      for (const Slot& s : ring) {
-        sums[0] += s.x;
-        sums[1] += s.mean;
-        sums[2] += s.cut;
-        sums[3] += s.cut_mean;
-      }
-    }
+    // Takes in[0..n); gives them high-passed to high, and as they were to
+    // plain, each 2 (length - 1) late.
+    void run(const float* in, std::size_t n, float* high, float* plain);
     struct Slot {
       float x = 0, mean = 0, cut = 0, cut_mean = 0, late = 0;
     };
@@ -112,20 +79,21 @@ private:
   MeanCut cut_;
   Section tone_low_;
   // The level: the RMS of the high-passed samples, the sum of the squares
-  // of each of the last LEVEL_STRETCHES stretches, and the samples of the
-  // last LEVEL_BEHIND + 1 stretches, not yet given.
+  // of each of the last LEVEL_STRETCHES stretches.
   std::size_t stretch_;
-  std::vector<float> kept_plain_, kept_high_, kept_tone_;
   std::array<float, 8> stretch_squares_{};
-  float squares_ = 0;     // of the stretch under way
-  std::size_t taken_ = 0; // samples taken so far
-  std::size_t put_ = 0;   // where the next goes in kept_plain_ and kept_high_
+  float squares_ = 0;          // of the stretch under way
+  std::size_t taken_ = 0;      // samples taken so far
   std::size_t in_stretch_ = 0; // samples of the stretch under way
   EdgeFinder tone_edges_;
   std::array<ShapeDecoder, DECODERS> decoders_;
-  // The piece under way, filled_ samples of PIECE.
+  // The decoders' samples: the first filled_ brought to their level and
+  // given to the decoders PIECE at a time, then the written_ - filled_ of
+  // the last LEVEL_BEHIND + 1 stretches, whose level is not known yet.
   std::vector<float> levels_, plain_, filtered_, tone_;
   std::size_t filled_ = 0;
+  std::size_t written_ = 0;
+  std::vector<float> decimated_;
   std::vector<double> half_waves_;
 };
 
