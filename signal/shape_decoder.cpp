@@ -86,11 +86,17 @@ inline constexpr double WEAK_SHARE = 0.5;
 // read is no block.
 inline constexpr double LOST_LEVEL = 0.5;
 inline constexpr std::size_t LOST_STRETCHES = 8;
+// A bit is judged once this many half-bits from its start are in: its own
+// and the next bit's first (6 at most), and where the block ends with it,
+// the stretches after it that tell whether the bits were lost.
+inline constexpr double JUDGED_AHEAD =
+    static_cast<double>(std::max<std::size_t>(6, LOST_STRETCHES));
 
 } // namespace
 
-ShapeDecoder::ShapeDecoder(double rate, bool level_free)
-    : t_per_sample_(T_STATES_PER_SECOND / rate), level_free_(level_free) {
+ShapeDecoder::ShapeDecoder(double rate, bool level_free, double late)
+    : t_per_sample_(T_STATES_PER_SECOND / rate),
+      late_(late * T_STATES_PER_SECOND / rate), level_free_(level_free) {
   std::int64_t ring = 1;
   while (static_cast<double>(ring) < PIECE_MOST + KEPT_SECONDS * rate) {
     ring *= 2;
@@ -237,9 +243,9 @@ bool ShapeDecoder::pop(DecodedBlock& block) {
 
 double ShapeDecoder::heard_until() const {
   if (state_ != State::TONE || run_ > 0) {
-    return tone_start_;
+    return tone_start_ - late_;
   }
-  return edge_;
+  return edge_ - late_;
 }
 
 // Follows the tone by its edges; where an established tone breaks, the sync
@@ -569,7 +575,7 @@ ShapeDecoder::Bit ShapeDecoder::judge(QuarterSums& sums, double sign,
 // Judges each bit whose samples are all in.
 void ShapeDecoder::read_bits() {
   while (state_ == State::BITS &&
-         (at_ + 6 * half_ + 4 < static_cast<double>(count_) ||
+         (at_ + JUDGED_AHEAD * half_ + 4 < static_cast<double>(count_) ||
           (finishing_ && at_ < static_cast<double>(count_)))) {
     // Samples passed through the high-pass ring on after a fall (and after
     // a block's last edge), so there only rises are judged by signs.
@@ -653,6 +659,7 @@ bool ShapeDecoder::add_bit(bool one) {
     const std::uint8_t before = check_.empty() ? 0 : check_.back();
     const auto strength = static_cast<float>(byte_strength / 8);
     strengths_[bytes_.size() % WEAK_BACK] = strength;
+    byte_ends_[bytes_.size() % WEAK_BACK] = at_;
     strength_sum_ += strength;
     bytes_.push_back(static_cast<std::uint8_t>(byte_));
     check_.push_back(static_cast<std::uint8_t>(before ^ byte_));
@@ -715,9 +722,13 @@ void ShapeDecoder::end_block() {
     DecodedBlock block;
     block.bytes.assign(bytes_.begin(),
                        bytes_.begin() + static_cast<std::ptrdiff_t>(size));
-    block.start = tone_start_;
-    block.data_start = data_start_;
-    block.end = at_ * t_per_sample_;
+    block.start = tone_start_ - late_;
+    block.data_start = data_start_ - late_;
+    // At the end of its last byte, not where the bits were lost.
+    const double end = cut_ || bytes_.size() - size >= WEAK_BACK
+                           ? at_
+                           : byte_ends_[(size - 1) % WEAK_BACK];
+    block.end = end * t_per_sample_ - late_;
     block.cut = cut_;
     block.open_end = open_end;
     done_.push_back(std::move(block));

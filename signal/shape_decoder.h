@@ -24,8 +24,10 @@ public:
   // bit is told from its halves against each other, never from the level
   // around 0, which suits samples passed through a high-pass (against hum
   // and rumble) that leaves the wave's halves uneven; without, from its
-  // first half, which suits samples as recorded.
-  ShapeDecoder(double rate, bool level_free);
+  // first half, which suits samples as recorded. late: how many samples
+  // late against the recording the samples come (a filter's delay); the
+  // times given are the recording's.
+  ShapeDecoder(double rate, bool level_free, double late = 0);
 
   // Takes the next samples, at most SHAPE_PIECE_MOST of them, brought to
   // about the same level throughout; the level each was brought from
@@ -113,6 +115,7 @@ private:
   void end_block();
 
   double t_per_sample_;
+  double late_; // T-states
   bool level_free_;
   // Running sums of the samples, the last ring_ of them: sum_[i & mask]
   // is the sum of the samples before sample i.
@@ -161,6 +164,7 @@ private:
   // the mean of each of the last bytes, and those means summed.
   double byte_strength_ = 0;
   std::array<float, SHAPE_WEAK_BACK> strengths_{};
+  std::array<double, SHAPE_WEAK_BACK> byte_ends_{}; // sample positions
   double strength_sum_ = 0;
   std::vector<double> waiting_; // half-waves not yet followed
   std::deque<DecodedBlock> done_;

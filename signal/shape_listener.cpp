@@ -51,6 +51,11 @@ std::size_t factor_for(double rate) {
       1, static_cast<std::size_t>(std::floor(rate / LEAST_RATE)));
 }
 
+// How late the decoders' samples come, at their rate: the means' delay.
+double late(double rate) {
+  return 2 * static_cast<double>(mean_length(rate / factor_for(rate)) - 1);
+}
+
 } // namespace
 
 // The audio cookbook's low-pass biquad, by the bilinear transform.
@@ -77,8 +82,8 @@ ShapeListener::ShapeListener(double rate)
                  std::lround(rate / factor_for(rate) * LEVEL_SECONDS * 2 /
                              static_cast<double>(LEVEL_STRETCHES))))),
       tone_edges_(rate / factor_for(rate)),
-      decoders_{ShapeDecoder(rate / factor_for(rate), false),
-                ShapeDecoder(rate / factor_for(rate), true)} {
+      decoders_{ShapeDecoder(rate / factor_for(rate), false, late(rate)),
+                ShapeDecoder(rate / factor_for(rate), true, late(rate))} {
   // A piece, the stretches whose level is not known yet, and a chunk.
   const std::size_t room = PIECE + (LEVEL_BEHIND + 1) * stretch_ + CHUNK;
   levels_.resize(room);
@@ -174,6 +179,9 @@ void decimate(std::size_t factor, const float* x, std::size_t n, float scale,
 } // namespace
 
 void ShapeListener::push(std::span<const float> samples) {
+  if (!samples.empty()) {
+    last_ = samples.back();
+  }
   // The mean of each factor samples: crude, but the bits' tones lie far
   // below the new rate's half, and the noise it folds in is small.
   const std::size_t factor = factor_;
@@ -252,11 +260,12 @@ void ShapeListener::take(const float* samples, std::size_t n) {
 }
 
 void ShapeListener::end_stretch(float squares) {
-  const std::size_t stretches = taken_ / stretch_;
+  const std::uint64_t stretches = taken_ / stretch_;
   stretch_squares_[stretches & (SQUARES_RING - 1)] = squares;
   if (stretches > LEVEL_BEHIND) {
     // The stretches around the one given, as far as there are any before.
-    const std::size_t around = std::min(stretches, LEVEL_STRETCHES);
+    const auto around = static_cast<std::size_t>(
+        std::min<std::uint64_t>(stretches, LEVEL_STRETCHES));
     float sum = 0;
     for (std::size_t k = 0; k < around; ++k) {
       sum += stretch_squares_[(stretches - k) & (SQUARES_RING - 1)];
@@ -267,10 +276,11 @@ void ShapeListener::end_stretch(float squares) {
 }
 
 // Brings the samples of a stretch, the next not given, to the same level.
-void ShapeListener::give_stretch(std::size_t stretch, float level) {
+void ShapeListener::give_stretch(std::uint64_t stretch, float level) {
   const float gain = 1 / std::max(level, QUIET);
-  const std::size_t first = stretch * stretch_;
-  std::size_t left = std::min(taken_, first + stretch_) - first;
+  const std::uint64_t first = stretch * stretch_;
+  auto left = static_cast<std::size_t>(
+      std::min<std::uint64_t>(taken_, first + stretch_) - first);
   while (left > 0) {
     // As many as fit in the piece under way.
     const std::size_t had = filled_;
@@ -308,28 +318,30 @@ void ShapeListener::run(std::size_t n) {
 }
 
 void ShapeListener::finish() {
-  // The last samples still in the means come out with silence after them,
-  // as the recording goes on; in pieces, so that a recording of a huge
-  // rate never asks for much.
-  static constexpr std::array<float, 1024> SILENCE{};
+  // The last samples still in the means come out with the last sample held
+  // after them, as the edges' smoothing settles (silence would step from
+  // any offset the recording ends on); in pieces, so that a recording of a
+  // huge rate never asks for much.
+  std::array<float, 1024> held;
+  held.fill(last_);
   std::size_t left = 2 * (cut_.ring.size() - 1) * factor_ - pending_;
   while (left > 0) {
-    const std::size_t n = std::min(left, SILENCE.size());
-    push({SILENCE.data(), n});
+    const std::size_t n = std::min(left, held.size());
+    push({held.data(), n});
     left -= n;
   }
   // The stretches not given yet, the one under way too, each over the
   // stretches there are around it.
-  const std::size_t done = taken_ / stretch_;
+  const std::uint64_t done = taken_ / stretch_;
   if (taken_ % stretch_ != 0) {
     stretch_squares_[(done + 1) & (SQUARES_RING - 1)] = squares_;
   }
-  const std::size_t all = (taken_ + stretch_ - 1) / stretch_;
-  for (std::size_t stretch = done > LEVEL_BEHIND ? done - LEVEL_BEHIND : 0;
+  const std::uint64_t all = (taken_ + stretch_ - 1) / stretch_;
+  for (std::uint64_t stretch = done > LEVEL_BEHIND ? done - LEVEL_BEHIND : 0;
        stretch < all; ++stretch) {
     float sum = 0;
     std::size_t around = 0;
-    for (std::size_t k = stretch > LEVEL_BEHIND ? stretch - LEVEL_BEHIND : 0;
+    for (std::uint64_t k = stretch > LEVEL_BEHIND ? stretch - LEVEL_BEHIND : 0;
          k <= stretch + LEVEL_BEHIND && k < all; ++k) {
       sum += stretch_squares_[(k + 1) & (SQUARES_RING - 1)];
       ++around;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -49,7 +50,7 @@ private:
   // stretch LEVEL_BEHIND before it is given, over the level of the
   // LEVEL_STRETCHES around it.
   void end_stretch(float squares);
-  void give_stretch(std::size_t stretch, float level);
+  void give_stretch(std::uint64_t stretch, float level);
   // Filters n samples at the decoders' rate and takes their levels.
   void take(const float* samples, std::size_t n);
   void run(std::size_t n);
@@ -57,6 +58,7 @@ private:
   std::size_t factor_; // recording samples a sample here
   std::size_t pending_ = 0;
   float pending_sum_ = 0;
+  float last_ = 0; // the last sample taken
   // A high-pass of linear phase, which leaves the bits' shapes as they
   // were, run twice over (hum's harmonics lie close below the tones): each
   // sample less the mean, over length samples centred on it, of the means
@@ -83,7 +85,7 @@ private:
   std::size_t stretch_;
   std::array<float, 8> stretch_squares_{};
   float squares_ = 0;          // of the stretch under way
-  std::size_t taken_ = 0;      // samples taken so far
+  std::uint64_t taken_ = 0;    // samples taken so far, however long
   std::size_t in_stretch_ = 0; // samples of the stretch under way
   EdgeFinder tone_edges_;
   std::array<ShapeDecoder, DECODERS> decoders_;
