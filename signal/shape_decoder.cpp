@@ -88,9 +88,11 @@ inline constexpr double LOST_LEVEL = 0.5;
 inline constexpr std::size_t LOST_STRETCHES = 8;
 // A bit is judged once this many half-bits from its start are in: its own
 // and the next bit's first (6 at most), and where the block ends with it,
-// the stretches after it that tell whether the bits were lost.
+// the stretches after it (the clock moved on by the bit, 4 at most, and
+// half a half-bit more) that tell whether the bits were lost.
 inline constexpr double JUDGED_AHEAD =
-    static_cast<double>(std::max<std::size_t>(6, LOST_STRETCHES));
+    4 + static_cast<double>(LOST_STRETCHES) + 1;
+static_assert(JUDGED_AHEAD >= 6);
 
 } // namespace
 
@@ -243,9 +245,9 @@ bool ShapeDecoder::pop(DecodedBlock& block) {
 
 double ShapeDecoder::heard_until() const {
   if (state_ != State::TONE || run_ > 0) {
-    return tone_start_ - late_;
+    return std::max(0.0, tone_start_ - late_);
   }
-  return edge_ - late_;
+  return std::max(0.0, edge_ - late_);
 }
 
 // Follows the tone by its edges; where an established tone breaks, the sync
@@ -400,9 +402,17 @@ bool ShapeDecoder::sync_fits(const SyncFit& fit, double period_fit) {
 
 // Looks for the sync where the tone broke, once the samples after it are in.
 void ShapeDecoder::find_sync() {
+  // The samples every fit reads: the tone after the last place, and the
+  // sync and the first bits after it, each as long as a 1 and the last
+  // with the next bit's first half-bit.
   const double p = steady_period_ / t_per_sample_;
+  const double unit = p / PILOT_HALF_WAVE;
+  const double reach =
+      std::max(TONE_FIT * p, 1 + (SYNC1_HALF_WAVE + SYNC2_HALF_WAVE +
+                                  (4 * FIRST_BITS + 1) * ZERO_HALF_WAVE) *
+                                     unit);
   if (!finishing_ &&
-      static_cast<double>(count_) < sync_to_ + (TONE_FIT + 2) * p + 4) {
+      static_cast<double>(count_) < sync_to_ + reach + 2 * p + 4) {
     return;
   }
   // First every sample, by the tone and the sync alone; then the few best
@@ -444,7 +454,6 @@ void ShapeDecoder::find_sync() {
     last_fit_ = sync_to_;
     return;
   }
-  const double unit = p / PILOT_HALF_WAVE;
   state_ = State::BITS;
   sign_ = best.sign;
   at_ = best_at + (SYNC1_HALF_WAVE + SYNC2_HALF_WAVE) * unit;
@@ -659,7 +668,7 @@ bool ShapeDecoder::add_bit(bool one) {
     const std::uint8_t before = check_.empty() ? 0 : check_.back();
     const auto strength = static_cast<float>(byte_strength / 8);
     strengths_[bytes_.size() % WEAK_BACK] = strength;
-    byte_ends_[bytes_.size() % WEAK_BACK] = at_;
+    byte_ends_[bytes_.size() % byte_ends_.size()] = at_;
     strength_sum_ += strength;
     bytes_.push_back(static_cast<std::uint8_t>(byte_));
     check_.push_back(static_cast<std::uint8_t>(before ^ byte_));
@@ -722,12 +731,12 @@ void ShapeDecoder::end_block() {
     DecodedBlock block;
     block.bytes.assign(bytes_.begin(),
                        bytes_.begin() + static_cast<std::ptrdiff_t>(size));
-    block.start = tone_start_ - late_;
-    block.data_start = data_start_ - late_;
+    block.start = std::max(0.0, tone_start_ - late_);
+    block.data_start = std::max(0.0, data_start_ - late_);
     // At the end of its last byte, not where the bits were lost.
-    const double end = cut_ || bytes_.size() - size >= WEAK_BACK
+    const double end = cut_ || bytes_.size() - size >= byte_ends_.size()
                            ? at_
-                           : byte_ends_[(size - 1) % WEAK_BACK];
+                           : byte_ends_[(size - 1) % byte_ends_.size()];
     block.end = end * t_per_sample_ - late_;
     block.cut = cut_;
     block.open_end = open_end;

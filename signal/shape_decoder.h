@@ -164,7 +164,9 @@ private:
   // the mean of each of the last bytes, and those means summed.
   double byte_strength_ = 0;
   std::array<float, SHAPE_WEAK_BACK> strengths_{};
-  std::array<double, SHAPE_WEAK_BACK> byte_ends_{}; // sample positions
+  // Where each of the last bytes ended, as sample positions: as many as
+  // the block's end can go back, and the byte before them.
+  std::array<double, SHAPE_WEAK_BACK + 1> byte_ends_{};
   double strength_sum_ = 0;
   std::vector<double> waiting_; // half-waves not yet followed
   std::deque<DecodedBlock> done_;
