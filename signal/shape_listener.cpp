@@ -141,38 +141,33 @@ void ShapeListener::MeanCut::run(const float* in, std::size_t n, float* high,
 
 namespace {
 
-// Sums each FACTOR samples in order into out[0..n), from x; FACTOR fixed
-// for the usual rates, so that the compiler unrolls the sums.
-template <std::size_t FACTOR>
-void decimate(const float* x, std::size_t n, float scale, float* out) {
-  for (std::size_t i = 0; i < n; ++i, x += FACTOR) {
+// Sums each factor samples in order into out[0..n), from x; inlined where
+// factor is a constant, so that the compiler unrolls the sums.
+inline void decimate_by(std::size_t factor, const float* x, std::size_t n,
+                        float scale, float* out) {
+  for (std::size_t i = 0; i < n; ++i, x += factor) {
     float sum = 0;
-    for (std::size_t k = 0; k < FACTOR; ++k) {
+    for (std::size_t k = 0; k < factor; ++k) {
       sum += x[k];
     }
     out[i] = sum * scale;
   }
 }
 
+// The same, the usual rates' factors each with its constant.
 void decimate(std::size_t factor, const float* x, std::size_t n, float scale,
               float* out) {
   switch (factor) {
   case 1:
-    return decimate<1>(x, n, scale, out);
+    return decimate_by(1, x, n, scale, out);
   case 2:
-    return decimate<2>(x, n, scale, out);
+    return decimate_by(2, x, n, scale, out);
   case 3:
-    return decimate<3>(x, n, scale, out);
+    return decimate_by(3, x, n, scale, out);
   case 4:
-    return decimate<4>(x, n, scale, out);
+    return decimate_by(4, x, n, scale, out);
   default:
-    for (std::size_t i = 0; i < n; ++i, x += factor) {
-      float sum = 0;
-      for (std::size_t k = 0; k < factor; ++k) {
-        sum += x[k];
-      }
-      out[i] = sum * scale;
-    }
+    return decimate_by(factor, x, n, scale, out);
   }
 }
 
@@ -191,8 +186,9 @@ void ShapeListener::push(std::span<const float> samples) {
   std::size_t left = samples.size();
   while (left > 0) {
     std::size_t n = 0;
-    if (pending_ > 0) {
-      // The samples a piece left over, summed on.
+    if (pending_ > 0 || left < factor) {
+      // A sum begun in the last samples, or fewer than factor left: the
+      // sum goes on, given once it is whole.
       const std::size_t part = std::min(factor - pending_, left);
       for (std::size_t k = 0; k < part; ++k) {
         pending_sum_ += x[k];
@@ -212,14 +208,6 @@ void ShapeListener::push(std::span<const float> samples) {
     n += whole;
     x += whole * factor;
     left -= whole * factor;
-    if (n < CHUNK && left < factor) {
-      // Fewer than factor left: the start of the next sum.
-      for (std::size_t k = 0; k < left; ++k) {
-        pending_sum_ += x[k];
-      }
-      pending_ = left;
-      left = 0;
-    }
     take(decimated, n);
   }
   run(filled_);
