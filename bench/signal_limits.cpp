@@ -31,8 +31,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "signal/recording.h"
 #include "bytes/image_input.h"
+#include "signal/recording.h"
 #include "tests/signal_builder.h"
 
 namespace {
@@ -84,14 +84,19 @@ Bytes trial_tape(const Trial& t) {
   return tape::tape_file("trial", tape::pattern(t.payload, t.seed), 3);
 }
 
-// The trial's sound at rate, amplitude 1; odd seeds start high.
-rec::Samples played(const Trial& t, double rate, const rec::Speed& speed = {}) {
+// The trial's signal as saved; odd seeds start high.
+rec::Signal trial_signal(const Trial& t) {
   rec::SaveOptions save;
   save.gap = 0.2;
   save.lead_in = 0.1;
   save.tail = 0.1;
   save.first_high = t.seed % 2 == 1;
-  return rec::render(rec::save_signal(trial_tape(t), save), rate, speed);
+  return rec::save_signal(trial_tape(t), save);
+}
+
+// The trial's sound at rate, amplitude 1.
+rec::Samples played(const Trial& t, double rate, const rec::Speed& speed = {}) {
+  return rec::render(trial_signal(t), rate, speed);
 }
 
 // The samples as a WAV image, at LEVEL or as near as no peak clips.
@@ -229,6 +234,148 @@ Bytes lossy_copy(const Bytes& image, Codec codec, double level) {
   return back;
 }
 
+// The trial's clean recording through codec at level, as a WAV image.
+Bytes copied(const Trial& t, Codec codec, double level) {
+  return lossy_copy(recorded(played(t, RATE), RATE), codec, level);
+}
+
+// Decoders that know where every bit starts, to read lossy copies against.
+
+// A 16-bit mono WAV image's samples (as fractions of full scale) and rate;
+// no samples where it is not one.
+struct Pcm {
+  double rate = 0;
+  rec::Samples samples;
+};
+
+std::uint32_t little(const Bytes& b, std::size_t at, int size) {
+  std::uint32_t v = 0;
+  for (int i = size - 1; i >= 0; --i) {
+    v = v << 8 | b[at + static_cast<std::size_t>(i)];
+  }
+  return v;
+}
+
+Pcm pcm16(const Bytes& wav) {
+  Pcm out;
+  bool mono16 = false;
+  for (std::size_t at = 12; at + 8 <= wav.size();) {
+    const std::string id(wav.begin() + static_cast<long>(at),
+                         wav.begin() + static_cast<long>(at) + 4);
+    const std::size_t size =
+        std::min<std::size_t>(little(wav, at + 4, 4), wav.size() - at - 8);
+    if (id == "fmt " && size >= 16) {
+      mono16 = little(wav, at + 10, 2) == 1 && little(wav, at + 22, 2) == 16;
+      out.rate = little(wav, at + 12, 4);
+    } else if (id == "data" && mono16) {
+      for (std::size_t i = at + 8; i + 1 < at + 8 + size; i += 2) {
+        out.samples.push_back(
+            static_cast<float>(static_cast<std::int16_t>(little(wav, i, 2))) /
+            32768.0F);
+      }
+      return out;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// Where each bit of each block starts on the tape, in T-states, the level it
+// starts at and what it is.
+struct BitAt {
+  double t_states = 0;
+  int level = 0;
+  bool one = false;
+};
+
+std::vector<BitAt> bits_of(const rec::Signal& signal) {
+  std::vector<BitAt> bits;
+  double t = 0;
+  bool in_block = false;
+  for (std::size_t i = 0; i < signal.size(); ++i) {
+    const rec::Piece& p = signal[i];
+    if (p.level == 0) {
+      in_block = false;
+    } else if (in_block && i + 1 < signal.size()) {
+      bits.push_back({t, p.level, p.t_states > 1000});
+      t += p.t_states;
+      ++i; // the bit's second half-wave
+    } else if (i > 0 && signal[i - 1].t_states == 667 && p.t_states == 735) {
+      in_block = true; // the sync's second half-wave
+    }
+    t += signal[i].t_states;
+  }
+  return bits;
+}
+
+// The first 1710 T-states of each bit (where a 1 and a 0 differ only in the
+// second 855), as the white noise table's ideal decoder weighs them; or
+// also the 855 T-states after them, a 1's second half-wave against the start
+// of the bit after a 0.
+enum class Known { FIRST_1710, THREE_QUARTERS };
+
+// The lag of copy against clean, in the copy's samples, near at (a T-state
+// of clean): where they correlate best, within 2048 samples.
+long lag_of(const rec::Samples& clean, const Pcm& copy, double at) {
+  const double k = copy.rate / RATE;
+  const auto from = static_cast<long>(at / T_PER_SECOND * copy.rate) - 3000;
+  const auto size = static_cast<long>(copy.samples.size());
+  long best_lag = 0;
+  double best = -1e300;
+  for (long lag = -2048; lag <= 2048; ++lag) {
+    double sum = 0;
+    for (long i = std::max(0L, from); i < from + 9000; ++i) {
+      const auto j = static_cast<std::size_t>(static_cast<double>(i) / k);
+      if (i + lag >= 0 && i + lag < size && j < clean.size()) {
+        sum += static_cast<double>(clean[j]) *
+               copy.samples[static_cast<std::size_t>(i + lag)];
+      }
+    }
+    if (sum > best) {
+      best = sum;
+      best_lag = lag;
+    }
+  }
+  return best_lag;
+}
+
+// Whether a decoder that knows where every bit starts reads every bit of the
+// trial's blocks right from the copy (a WAV image of its sound).
+bool known_timing_exact(const Bytes& image, const Trial& t, Known known) {
+  const Pcm copy = pcm16(image);
+  const std::vector<BitAt> bits = bits_of(trial_signal(t));
+  if (copy.samples.empty() || bits.empty()) {
+    return false;
+  }
+  const long lag = lag_of(played(t, RATE), copy, bits.back().t_states);
+  const auto size = static_cast<long>(copy.samples.size());
+  // The samples' sum from T-state a to b, each weighed by how much of it
+  // lies between.
+  const auto sum = [&](double a, double b) {
+    a = a / T_PER_SECOND * copy.rate + static_cast<double>(lag);
+    b = b / T_PER_SECOND * copy.rate + static_cast<double>(lag);
+    double total = 0;
+    for (auto i = static_cast<long>(std::floor(a)); i < std::ceil(b); ++i) {
+      const double part = std::min(b, i + 1.0) - std::max(a, double(i));
+      if (i >= 0 && i < size && part > 0) {
+        total += copy.samples[static_cast<std::size_t>(i)] * part;
+      }
+    }
+    return total;
+  };
+  for (const BitAt& bit : bits) {
+    const double q = ZERO_HALF_WAVE, at = bit.t_states;
+    double weight = sum(at + q, at + 2 * q);
+    if (known == Known::THREE_QUARTERS) {
+      weight -= sum(at + 2 * q, at + 3 * q);
+    }
+    if ((bit.level * weight > 0) != bit.one) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Searching a limit.
 
 // Levels from easy, which should pass, to hard on a grid of step (or the
@@ -288,15 +435,24 @@ void progress(const std::string& what, std::size_t payload, double level,
                passed ? "passes" : "fails");
 }
 
+// The harshest level of trials of payload, searched by s, at which ok holds
+// for every trial.
+Limit limit_where(const std::string& what, std::size_t payload, const Search& s,
+                  const std::function<bool(const Trial&, double)>& ok) {
+  return harshest(s, [&](double level) {
+    const bool passed =
+        all_pass(payload, [&](const Trial& t) { return ok(t, level); });
+    progress(what, payload, level, passed);
+    return passed;
+  });
+}
+
 // The limit of make's damage to trials of payload, searched by s; make
 // turns a trial and a level into a WAV image.
 Limit limit_of(const std::string& what, std::size_t payload, const Search& s,
                const std::function<Bytes(const Trial&, double)>& make) {
-  return harshest(s, [&](double level) {
-    const bool passed = all_pass(
-        payload, [&](const Trial& t) { return exact(make(t, level), t); });
-    progress(what, payload, level, passed);
-    return passed;
+  return limit_where(what, payload, s, [&](const Trial& t, double level) {
+    return exact(make(t, level), t);
   });
 }
 
@@ -384,6 +540,12 @@ Bytes transferred(const Transfer& c, const Trial& t, double snr_db,
 }
 
 const Search SNR_SEARCH{40, -20, 0.25, {}};
+const Search MP3_SEARCH{
+    0,
+    0,
+    1,
+    {320, 256, 224, 192, 160, 128, 112, 96, 80, 64, 56, 48, 40, 32, 24, 16, 8}};
+const Search VORBIS_SEARCH{10, -1, 0.25, {}};
 const Unit DB{"%.2f dB", false};
 const Unit DB_UP{"%+.2f dB", true};
 const Unit PERCENT_SLOW{"%+.1f%%", false};
@@ -558,8 +720,6 @@ Bytes chained(const Trial& t, const Chain& c) {
 }
 
 std::string kinds_table(const WhiteNoise& white) {
-  const std::vector<double> mp3_rates = {
-      320, 256, 224, 192, 160, 128, 112, 96, 80, 64, 56, 48, 40, 32, 24, 16, 8};
   std::vector<Kind> kinds = {
       {"pink noise (1/f above 20 Hz)", "lowest SNR", DB, SNR_SEARCH,
        [](const Trial& t, double v) {
@@ -621,18 +781,14 @@ std::string kinds_table(const WhiteNoise& white) {
       {"MP3: lame -m m -b R",
        "lowest R",
        {"%.0f kbit/s", false},
-       {0, 0, 1, mp3_rates},
-       [](const Trial& t, double v) {
-         return lossy_copy(recorded(played(t, RATE), RATE), Codec::MP3, v);
-       },
+       MP3_SEARCH,
+       [](const Trial& t, double v) { return copied(t, Codec::MP3, v); },
        "lame"},
       {"Ogg Vorbis: oggenc -q Q",
        "lowest Q",
        {"%.2f", false},
-       {10, -1, 0.25, {}},
-       [](const Trial& t, double v) {
-         return lossy_copy(recorded(played(t, RATE), RATE), Codec::VORBIS, v);
-       },
+       VORBIS_SEARCH,
+       [](const Trial& t, double v) { return copied(t, Codec::VORBIS, v); },
        "oggenc oggdec"},
   };
   std::ostringstream out;
@@ -662,6 +818,63 @@ std::string kinds_table(const WhiteNoise& white) {
     return "";
   }
   return "| damage | limit | 300 B | 4 KB |\n|---|---|---|---|\n" + out.str();
+}
+
+// The lossy copies read by the decoders that know where every bit starts.
+std::string known_timing_table() {
+  struct Copy {
+    const char* name;
+    Codec codec;
+    const Search& search;
+    Unit unit;
+    const char* tool;
+  };
+  const Copy copies[] = {
+      {"MP3: lame -m m -b R",
+       Codec::MP3,
+       MP3_SEARCH,
+       {"%.0f kbit/s", false},
+       "lame"},
+      {"Ogg Vorbis: oggenc -q Q",
+       Codec::VORBIS,
+       VORBIS_SEARCH,
+       {"%.2f", false},
+       "oggenc oggdec"},
+  };
+  const std::pair<Known, const char*> decoders[] = {
+      {Known::FIRST_1710, "known timing, first 1710 T-states (the ideal)"},
+      {Known::THREE_QUARTERS, "known timing, first 2565 T-states"},
+  };
+  std::ostringstream out;
+  for (const Copy& c : copies) {
+    if (!chosen(std::string(c.name) + ", known timing")) {
+      continue;
+    }
+    for (const auto& [known, name] : decoders) {
+      std::string cells[2];
+      for (std::size_t payload : {SMALL, LARGE}) {
+        Limit l;
+        if (!have_tools(c.tool) || scratch_folder().empty()) {
+          l.note = std::string("skipped: no ") + c.tool;
+        } else {
+          l = limit_where(std::string(c.name) + ", " + name, payload, c.search,
+                          [&](const Trial& t, double v) {
+                            return known_timing_exact(copied(t, c.codec, v), t,
+                                                      known);
+                          });
+        }
+        cells[payload == SMALL ? 0 : 1] = text(l, c.unit);
+      }
+      out << "| " << c.name << " | " << name << " | " << cells[0] << " | "
+          << cells[1] << " |\n";
+    }
+  }
+  if (out.str().empty()) {
+    return "";
+  }
+  return "| copy | decoder | lowest level, 300 B | lowest level, 4 KB |\n"
+         "|---|---|---|---|\n" +
+         out.str();
 }
 
 std::string chain_table() {
@@ -845,6 +1058,17 @@ int main(int argc, char** argv) {
   if (!kinds.empty()) {
     tables +=
         "### Each kind of damage alone, 44.1 kHz 16-bit\n\n" + kinds + "\n";
+  }
+  const std::string known = known_timing_table();
+  if (!known.empty()) {
+    tables += "### Lossy copies read knowing where every bit starts\n\n" +
+              known +
+              "\nEach bit decided, where the tape puts it (the copy aligned "
+              "to the clean sound near the data block's end), by the sign of "
+              "the samples' sum over its second 855 T-states, or that less "
+              "the sum over the 855 after them; a level passes when every "
+              "bit of every trial comes out right. Beside the lossy rows "
+              "above they show how much of each copy is left to read.\n\n";
   }
   const std::string chain = chain_table();
   if (!chain.empty()) {
