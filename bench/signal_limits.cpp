@@ -33,6 +33,7 @@
 
 #include "bytes/image_input.h"
 #include "signal/recording.h"
+#include "signal/wav_reader.h"
 #include "tests/signal_builder.h"
 
 namespace {
@@ -241,43 +242,26 @@ Bytes copied(const Trial& t, Codec codec, double level) {
 
 // Decoders that know where every bit starts, to read lossy copies against.
 
-// A 16-bit mono WAV image's samples (as fractions of full scale) and rate;
-// no samples where it is not one.
+// A WAV image's first channel and its rate, as the tool's WAV reader reads
+// them; no samples where it cannot read the image.
 struct Pcm {
   double rate = 0;
   rec::Samples samples;
 };
 
-std::uint32_t little(const Bytes& b, std::size_t at, int size) {
-  std::uint32_t v = 0;
-  for (int i = size - 1; i >= 0; --i) {
-    v = v << 8 | b[at + static_cast<std::size_t>(i)];
-  }
-  return v;
-}
-
-Pcm pcm16(const Bytes& wav) {
+Pcm first_channel(const Bytes& image) {
+  vetrik::MemoryInput input(image);
+  vetrik::WavReader reader(input);
   Pcm out;
-  bool mono16 = false;
-  for (std::size_t at = 12; at + 8 <= wav.size();) {
-    const std::string id(wav.begin() + static_cast<long>(at),
-                         wav.begin() + static_cast<long>(at) + 4);
-    const std::size_t size =
-        std::min<std::size_t>(little(wav, at + 4, 4), wav.size() - at - 8);
-    if (id == "fmt " && size >= 16) {
-      mono16 = little(wav, at + 10, 2) == 1 && little(wav, at + 22, 2) == 16;
-      out.rate = little(wav, at + 12, 4);
-    } else if (id == "data" && mono16) {
-      for (std::size_t i = at + 8; i + 1 < at + 8 + size; i += 2) {
-        out.samples.push_back(
-            static_cast<float>(static_cast<std::int16_t>(little(wav, i, 2))) /
-            32768.0F);
-      }
-      return out;
-    }
-    at += 8 + size + (size & 1);
+  if (reader.open().kind != vetrik::SignalProblemKind::NONE) {
+    return out;
   }
-  return {};
+  out.rate = reader.format().rate;
+  std::vector<rec::Samples> chunk;
+  while (reader.read(chunk) > 0) {
+    out.samples.insert(out.samples.end(), chunk[0].begin(), chunk[0].end());
+  }
+  return out;
 }
 
 // Where each bit of each block starts on the tape, in T-states, the level it
@@ -339,15 +323,16 @@ long lag_of(const rec::Samples& clean, const Pcm& copy, double at) {
   return best_lag;
 }
 
-// Whether a decoder that knows where every bit starts reads every bit of the
-// trial's blocks right from the copy (a WAV image of its sound).
-bool known_timing_exact(const Bytes& image, const Trial& t, Known known) {
-  const Pcm copy = pcm16(image);
-  const std::vector<BitAt> bits = bits_of(trial_signal(t));
+// Whether a decoder that knows where every bit starts reads every bit of
+// the blocks of signal right from copy, a WAV image of clean (its sound).
+bool known_timing_exact(const Bytes& copy_image, const rec::Samples& clean,
+                        const rec::Signal& signal, Known known) {
+  const Pcm copy = first_channel(copy_image);
+  const std::vector<BitAt> bits = bits_of(signal);
   if (copy.samples.empty() || bits.empty()) {
     return false;
   }
-  const long lag = lag_of(played(t, RATE), copy, bits.back().t_states);
+  const long lag = lag_of(clean, copy, bits.back().t_states);
   const auto size = static_cast<long>(copy.samples.size());
   // The samples' sum from T-state a to b, each weighed by how much of it
   // lies between.
@@ -859,8 +844,12 @@ std::string known_timing_table() {
         } else {
           l = limit_where(std::string(c.name) + ", " + name, payload, c.search,
                           [&](const Trial& t, double v) {
-                            return known_timing_exact(copied(t, c.codec, v), t,
-                                                      known);
+                            const rec::Signal signal = trial_signal(t);
+                            const rec::Samples clean =
+                                rec::render(signal, RATE);
+                            return known_timing_exact(
+                                lossy_copy(recorded(clean, RATE), c.codec, v),
+                                clean, signal, known);
                           });
         }
         cells[payload == SMALL ? 0 : 1] = text(l, c.unit);
